@@ -1,0 +1,81 @@
+#include "convert/driver.h"
+
+#include <cassert>
+#include <new>
+
+#include "convert/header_translation.h"
+#include "convert/index_scan.h"
+#include "convert/metadata_chunks.h"
+#include "convert/movie_writer.h"
+
+namespace reelfix {
+namespace {
+
+// The phases in their fixed order. False when one refused the source; it printed why.
+bool run_phases(ConversionState& state) {
+  if (!translate_headers(state)) return false;
+  assert(position(state.dest_file) == METADATA_OFFSET);
+  write_metadata_chunks(state);
+  assert(position(state.dest_file) == HEADER_AREA_SIZE);
+  if (!scan_source_index(state)) return false;
+  if (!gather_audio(state)) return false;
+  if (!write_movie(state)) return false;
+  assert(position(state.dest_file) == MOVI_FOURCC_OFFSET + state.movi_size);
+  finalise_output(state);
+  return true;
+}
+
+// Closing a file that was only read can fail only in ways that cost nothing.
+void close_quietly(SourceFile& source) noexcept {
+  try {
+    close(source);
+  } catch (const platform::FileError&) {
+  }
+}
+
+void discard(ConversionState& state, const std::string& temp_path) noexcept {
+  try {
+    close(state.dest_file);
+  } catch (const platform::FileError&) {
+  }
+  platform::remove_temporary(temp_path);
+  close_quietly(state.source_file);
+}
+
+}  // namespace
+
+Outcome convert_avi(const std::string& source_name, const std::string& dest_name,
+                    Console& console, platform::ClockFunction clock) {
+  ConversionState state(console, clock);
+  state.source_name = source_name;
+  if (!open_source(state.source_file, source_name)) {
+    report_line(console, {"Error opening the file ", source_name});
+    return Outcome::kRefused;
+  }
+  std::string temp_path;
+  if (!platform::create_temporary_beside(dest_name, state.dest_file.handle, temp_path)) {
+    report_line(console, {"Error creating output file ", dest_name});
+    close_quietly(state.source_file);
+    return Outcome::kRefused;
+  }
+  try {
+    if (!run_phases(state)) {
+      discard(state, temp_path);
+      return Outcome::kRefused;
+    }
+    close(state.dest_file);
+    platform::replace_with_temporary(temp_path, dest_name);
+    close_quietly(state.source_file);
+    return Outcome::kCompleted;
+  } catch (const platform::FileError& error) {
+    discard(state, temp_path);
+    report_error_line(console, "Error: " + error.operation + " '" + error.file_name +
+                                   "' failed: " + error.reason);
+  } catch (const std::bad_alloc&) {
+    discard(state, temp_path);
+    report_error_line(console, "Error: converting '" + source_name + "' failed: out of memory");
+  }
+  return Outcome::kSystemFailure;
+}
+
+}  // namespace reelfix

@@ -1,0 +1,71 @@
+// Files as the conversion needs them from the operating system: a source opened for reading
+// while others may read and write it, a destination written under a temporary name beside its
+// final name and put in place only when it is complete, positioned reads and writes, lengths,
+// and the identity of two names. Every call that can fail on an open file throws FileError;
+// opening and creating report failure through their result instead.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace reelfix::platform {
+
+// A system call on an open file failed. Carries what was attempted ("reading", "writing"...),
+// the file's name as the user gave it, and the system's reason in words.
+struct FileError : std::runtime_error {
+  FileError(std::string operation, std::string file_name, std::string reason);
+  std::string operation;
+  std::string file_name;
+  std::string reason;
+};
+
+// An open file, or none. `native` is a descriptor on POSIX and a HANDLE on Windows.
+struct FileHandle {
+  std::intptr_t native = -1;  // -1 while closed
+  std::string name;           // the name used in messages (the user's name, never a temp name)
+};
+
+bool is_open(const FileHandle& file);
+
+// Opens an existing file read-only; others may read and write it meanwhile. False when the
+// file is missing, is a directory, or may not be read.
+bool open_for_reading(FileHandle& file, const std::string& name);
+
+// Reads up to n bytes at offset. Returns the number read: fewer at the end of the file and 0 at
+// or behind it, which is no error.
+std::size_t read_at(FileHandle& file, std::uint64_t offset, void* buffer, std::size_t n);
+
+// Writes all n bytes at offset, extending the file; a gap behind the old end reads as zeros.
+// A write the system completes only in part (disk full, file size limit) throws.
+void write_at(FileHandle& file, std::uint64_t offset, const void* buffer, std::size_t n);
+
+std::uint64_t file_length(FileHandle& file);
+
+// Closes the file if one is open. The handle is closed afterwards even when the system
+// reports a failure, which then throws.
+void close_file(FileHandle& file);
+
+// Creates a new, empty file with a unique name in the directory of dest_name, exclusively, for
+// writing; `file.name` is set to dest_name for messages and temp_path to the new file's path.
+// False when dest_name is a directory or an existing file that may not be written, or the
+// temporary file cannot be made (missing directory, no permission). While the file exists,
+// SIGINT and SIGTERM (or a console break) remove it before the process ends.
+bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
+                             std::string& temp_path);
+
+// Puts the closed temporary file in place of dest_name in one step, replacing a file of that
+// name. Throws FileError naming dest_name when the system refuses.
+void replace_with_temporary(const std::string& temp_path, const std::string& dest_name);
+
+// Removes a temporary file; never throws. Also ends its removal on interruption.
+void remove_temporary(const std::string& temp_path) noexcept;
+
+// True when both names denote one existing file (a link, another path to it).
+bool same_existing_file(const std::string& a, const std::string& b);
+
+// True when the two names are equal as the platform compares file names without regard to case.
+bool names_equal_ignoring_case(const std::string& a, const std::string& b);
+
+}  // namespace reelfix::platform

@@ -1,0 +1,189 @@
+// POSIX files: positioned reads and writes (pread/pwrite), exclusive temporary files and an
+// atomic rename. Only POSIX calls, so this builds on Linux, macOS and the BSDs alike.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <random>
+
+#include "platform/file.h"
+
+namespace reelfix::platform {
+namespace {
+
+std::string reason_of(int error) { return std::strerror(error); }
+
+int descriptor(const FileHandle& file) { return static_cast<int>(file.native); }
+
+// The temporary file that an interruption must remove. A fixed buffer, so that the signal
+// handler touches nothing but memory that exists for the whole process.
+char g_temp_path[4096];
+std::atomic<bool> g_temp_armed{false};
+
+extern "C" void remove_temporary_and_die(int signal_number) {
+  if (g_temp_armed.load()) unlink(g_temp_path);
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+void arm_interrupt_cleanup(const std::string& path) {
+  if (path.size() >= sizeof g_temp_path) return;
+  std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
+  g_temp_armed.store(true);
+  struct sigaction action {};
+  action.sa_handler = remove_temporary_and_die;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+}
+
+void disarm_interrupt_cleanup() { g_temp_armed.store(false); }
+
+std::string random_suffix() {
+  static std::mt19937_64 generator{
+      std::random_device{}() ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      static_cast<std::uint64_t>(getpid())};
+  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string suffix;
+  for (int i = 0; i < 8; ++i) suffix += kDigits[generator() % (sizeof kDigits - 1)];
+  return suffix;
+}
+
+}  // namespace
+
+FileError::FileError(std::string op, std::string file, std::string why)
+    : std::runtime_error(op + " " + file + ": " + why),
+      operation(std::move(op)),
+      file_name(std::move(file)),
+      reason(std::move(why)) {}
+
+bool is_open(const FileHandle& file) { return file.native >= 0; }
+
+bool open_for_reading(FileHandle& file, const std::string& name) {
+  int fd;
+  do {
+    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  file.native = fd;
+  file.name = name;
+  return true;
+}
+
+std::size_t read_at(FileHandle& file, std::uint64_t offset, void* buffer, std::size_t n) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  std::size_t done = 0;
+  // Offsets beyond what off_t holds lie behind any end: nothing to read there.
+  constexpr std::uint64_t kMaxOffset = static_cast<std::uint64_t>(INT64_MAX);
+  while (done < n && offset + done < kMaxOffset) {
+    ssize_t got = ::pread(descriptor(file), bytes + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw FileError("reading", file.name, reason_of(errno));
+    }
+    if (got == 0) break;  // the end of the file
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+void write_at(FileHandle& file, std::uint64_t offset, const void* buffer, std::size_t n) {
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < n) {
+    ssize_t put = ::pwrite(descriptor(file), bytes + done, n - done, static_cast<off_t>(offset + done));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      throw FileError("writing", file.name, reason_of(errno));
+    }
+    if (put == 0) throw FileError("writing", file.name, reason_of(ENOSPC));
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+std::uint64_t file_length(FileHandle& file) {
+  struct stat info {};
+  if (fstat(descriptor(file), &info) != 0) {
+    throw FileError("reading the length of", file.name, reason_of(errno));
+  }
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+void close_file(FileHandle& file) {
+  if (!is_open(file)) return;
+  int fd = descriptor(file);
+  file.native = -1;
+  if (::close(fd) != 0 && errno != EINTR) throw FileError("closing", file.name, reason_of(errno));
+}
+
+bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
+                             std::string& temp_path) {
+  mode_t mode = 0666;  // narrowed by the umask, as for any new file
+  struct stat info {};
+  if (stat(dest_name.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode) || access(dest_name.c_str(), W_OK) != 0) return false;
+    mode = info.st_mode & 07777;  // a replaced file keeps its permissions
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = dest_name + ".reelfix-" + random_suffix() + ".tmp";
+    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+      if (errno == EEXIST || errno == EINTR) continue;
+      return false;
+    }
+    if (mode != 0666) fchmod(fd, mode);
+    file.native = fd;
+    file.name = dest_name;
+    temp_path = candidate;
+    arm_interrupt_cleanup(temp_path);
+    return true;
+  }
+  return false;
+}
+
+void replace_with_temporary(const std::string& temp_path, const std::string& dest_name) {
+  if (std::rename(temp_path.c_str(), dest_name.c_str()) != 0) {
+    throw FileError("replacing", dest_name, reason_of(errno));
+  }
+  disarm_interrupt_cleanup();
+}
+
+void remove_temporary(const std::string& temp_path) noexcept {
+  disarm_interrupt_cleanup();
+  if (!temp_path.empty()) unlink(temp_path.c_str());
+}
+
+bool same_existing_file(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0) return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool names_equal_ignoring_case(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    // Bytes of multibyte characters are compared as they are; ASCII letters without case.
+    auto x = static_cast<unsigned char>(a[i]);
+    auto y = static_cast<unsigned char>(b[i]);
+    if (x < 0x80) x = static_cast<unsigned char>(std::tolower(x));
+    if (y < 0x80) y = static_cast<unsigned char>(std::tolower(y));
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace reelfix::platform

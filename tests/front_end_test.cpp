@@ -1,0 +1,119 @@
+#include "cli/front_end.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace reelfix {
+namespace {
+
+using testing::Bytes;
+using testing::CapturedConsole;
+using testing::read_file;
+using testing::TempDir;
+using testing::write_file;
+
+constexpr char kUsage[] =
+    "reelfix.exe <source.avi> <destination.avi>\n"
+    "\n"
+    "source.avi must be in the following format:\n"
+    "Video track: MJPG codec, max 250KBytes/sec\n"
+    "Audio track: PCM 8 bit, mono, 11024 Hz (make sure it's not 11025!)\n";
+
+constexpr char kSameFile[] = "Error: source and destination files are the same. Check parameters\n";
+
+ExitStatus run(const std::vector<std::string>& arguments, CapturedConsole& captured) {
+  ExitStatus status = run_front_end(arguments, captured.console, testing::pinned_time);
+  flush(captured.console);
+  return status;
+}
+
+TEST(FrontEnd, FewerThanTwoNamesPrintUsageAndTouchNothing) {
+  for (std::size_t count : {0u, 1u}) {
+    TempDir dir;
+    std::vector<std::string> arguments = {"reelfix"};
+    if (count == 1) arguments.push_back(dir.path("in.avi"));
+    CapturedConsole captured;
+    EXPECT_EQ(run(arguments, captured), ExitStatus::kUsage);
+    EXPECT_EQ(captured.output, kUsage);
+    EXPECT_EQ(captured.handed, 1);  // written without a flush of its own
+    EXPECT_TRUE(dir.names().empty());
+  }
+}
+
+TEST(FrontEnd, TheProgramPrintsUsageWithStatus1) {
+  testing::ProgramRun run = testing::run_reelfix({"only-one.avi"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, kUsage);
+  EXPECT_EQ(run.error, "");
+}
+
+TEST(FrontEnd, OneFileUnderTwoNamesIsRefusedBeforeAnythingIsOpened) {
+  TempDir dir;
+  const Bytes content = {'n', 'o', 't', ' ', 'a', 'v', 'i'};
+  write_file(dir.path("Movie.AVI"), content);
+  fs::create_hard_link(dir.path("Movie.AVI"), dir.path("hard.avi"));
+  fs::create_symlink(dir.path("Movie.AVI"), dir.path("soft.avi"));
+  const std::string relative = fs::relative(dir.path("Movie.AVI")).string();
+  struct Case {
+    std::string source, dest;
+  };
+  const Case cases[] = {
+      {dir.path("Movie.AVI"), dir.path("movie.avi")},  // names equal without regard to case
+      {dir.path("Movie.AVI"), dir.path("hard.avi")},   // a hard link
+      {dir.path("soft.avi"), dir.path("Movie.AVI")},   // a symbolic link
+      {relative, dir.path("Movie.AVI")},               // relative and absolute
+  };
+  for (const Case& c : cases) {
+    CapturedConsole captured;
+    EXPECT_EQ(run({"reelfix", c.source, c.dest}, captured), ExitStatus::kSameFile) << c.dest;
+    EXPECT_EQ(captured.output, kSameFile);
+    EXPECT_EQ(read_file(dir.path("Movie.AVI")), content);
+  }
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"Movie.AVI", "hard.avi", "soft.avi"}));
+}
+
+TEST(FrontEnd, FilesThatCannotBeOpenedOrCreatedEndWithStatus3) {
+  TempDir dir;
+  write_file(dir.path("in.avi"), Bytes{'R', 'I', 'F', 'X'});
+  fs::create_directory(dir.path("folder"));
+  struct Case {
+    std::string source, dest, message;
+  };
+  const Case cases[] = {
+      {dir.path("missing.avi"), dir.path("out.avi"),
+       "Error opening the file " + dir.path("missing.avi") + "\n"},
+      {dir.path("folder"), dir.path("out.avi"),
+       "Error opening the file " + dir.path("folder") + "\n"},
+      {dir.path("in.avi"), dir.path("no-such-dir/out.avi"),
+       "Error creating output file " + dir.path("no-such-dir/out.avi") + "\n"},
+      {dir.path("in.avi"), dir.path("folder"),
+       "Error creating output file " + dir.path("folder") + "\n"},
+  };
+  for (const Case& c : cases) {
+    CapturedConsole captured;
+    EXPECT_EQ(run({"reelfix", c.source, c.dest}, captured), ExitStatus::kRefused);
+    EXPECT_EQ(captured.output, c.message);
+  }
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"folder", "in.avi"}));
+}
+
+TEST(FrontEnd, ARefusedSourceLeavesAnExistingDestinationAsItWas) {
+  TempDir dir;
+  write_file(dir.path("in.avi"), Bytes{'R', 'I', 'F', 'X', 0, 0, 0, 0});
+  const Bytes old_content = {'o', 'l', 'd'};
+  write_file(dir.path("out.avi"), old_content);
+  CapturedConsole captured;
+  EXPECT_EQ(run({"reelfix", dir.path("in.avi"), dir.path("out.avi"), "ignored"}, captured),
+            ExitStatus::kRefused);
+  EXPECT_EQ(captured.output, "'RIFF' signature was not found. This is not an AVI file.\n");
+  EXPECT_EQ(read_file(dir.path("out.avi")), old_content);
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
+}
+
+}  // namespace
+}  // namespace reelfix
