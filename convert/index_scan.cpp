@@ -1,0 +1,133 @@
+#include "convert/index_scan.h"
+
+#include <algorithm>
+#include <cinttypes>
+
+namespace reelfix {
+namespace {
+
+// The most a destination uses: 180 seconds of fifteen frames and 11024 bytes of audio.
+constexpr std::uint32_t kMaxFrames = MAX_SECONDS * FRAMES_PER_SECOND;
+constexpr std::uint64_t kMaxAudioBytes = std::uint64_t{MAX_SECONDS} * AUDIO_RATE;
+
+// The index is read in blocks of this many entries, so memory does not grow with its length.
+constexpr std::size_t kIndexBlockEntries = 4096;
+
+// Walks the top-level chunks from the source position to the one whose data begins with
+// "movi". Every chunk is taken to end exactly 8 + size bytes after its start (no pad byte), and
+// positions only grow, so the walk ends at the end of the source at the latest. Sets movi_base
+// and the movie list's size; false with the message printed when the source ends first.
+bool find_movie_list(ConversionState& state, std::uint64_t source_length,
+                     std::uint32_t& movie_list_size) {
+  SourceFile& src = state.source_file;
+  for (;;) {
+    std::uint64_t chunk = position(src);
+    if (chunk + 12 > source_length) {
+      report_text(state.console, "\n'movi' section was not found. The file must have movie data.\n");
+      return false;
+    }
+    report_progress(state.console, "\rSearching for 'movi' at 0x%08" PRIx64 "..", chunk);
+    std::uint8_t head[12];  // identifier (never examined), size, first four data bytes
+    get_bytes(src, head, sizeof head);
+    std::uint32_t size = load_u32(head + 4);
+    if (load_u32(head + 8) == fourcc("movi")) {
+      state.movi_base = chunk + 8;
+      movie_list_size = size;
+      return true;
+    }
+    seek(src, chunk + 8 + size);
+  }
+}
+
+// Reads `count` entries from the source position, counting audio bytes and frames in all of
+// them and keeping them in source_index until the movie has all it can use.
+void load_index(ConversionState& state, std::uint32_t count) {
+  std::vector<std::uint8_t> block(std::min<std::size_t>(count, kIndexBlockEntries) *
+                                  IndexEntry::kSize);
+  std::uint32_t kept_frames = 0;
+  std::uint64_t kept_audio = 0;
+  for (std::uint32_t done = 0; done < count;) {
+    std::uint32_t n = std::min<std::uint32_t>(count - done, kIndexBlockEntries);
+    // The count was taken from the source's length, so the entries are there.
+    get_bytes(state.source_file, block.data(), std::size_t{n} * IndexEntry::kSize);
+    for (std::uint32_t i = 0; i < n; ++i) {
+      IndexEntry entry = decode_index_entry(block.data() + std::size_t{i} * IndexEntry::kSize);
+      if (entry.ckid == fourcc("01wb")) state.audio_bytes += entry.dwChunkLength;
+      if (entry.ckid == fourcc("00dc")) ++state.frame_count;
+      if (kept_frames < kMaxFrames || kept_audio < kMaxAudioBytes) {
+        state.source_index.push_back(entry);
+        if (entry.ckid == fourcc("01wb")) kept_audio += entry.dwChunkLength;
+        if (entry.ckid == fourcc("00dc")) ++kept_frames;
+      }
+    }
+    done += n;
+  }
+}
+
+}  // namespace
+
+bool scan_source_index(ConversionState& state) {
+  SourceFile& src = state.source_file;
+  Console& out = state.console;
+  const std::uint64_t source_length = length(src);
+
+  seek(src, state.audio_list_pos + state.audio_list_size);
+  flush(out);  // the header texts before the first progress text
+  std::uint32_t movie_list_size = 0;
+  if (!find_movie_list(state, source_length, movie_list_size)) return false;
+  report_progress(out, "\r'movi' section found at 0x%08" PRIx64 "   \n", state.movi_base);
+
+  seek(src, state.movi_base + movie_list_size);
+  std::uint8_t head[8] = {};
+  get_bytes(src, head, sizeof head);
+  if (load_u32(head) != fourcc("idx1")) {
+    report_text(out, "'idx1' was not found after 'movi' section. The file must have index.\n");
+    return false;
+  }
+  // Only the whole entries that the file holds count, whatever size the chunk declares.
+  std::uint64_t declared_entries = load_u32(head + 4) / IndexEntry::kSize;
+  std::uint64_t index_start = position(src);
+  std::uint64_t present_entries =
+      source_length > index_start ? (source_length - index_start) / IndexEntry::kSize : 0;
+  state.index_entry_count =
+      static_cast<std::uint32_t>(std::min(declared_entries, present_entries));
+  report_progress(out, "%" PRIu32 " chunks found in AVI index\n", state.index_entry_count);
+
+  load_index(state, state.index_entry_count);
+  report_progress(out,
+                  "Found %" PRIu64 " bytes of audio data (~%" PRIu64 " seconds) and %" PRIu32
+                  " video frames (~%" PRIu32 " seconds)\n",
+                  state.audio_bytes, state.audio_bytes / AUDIO_RATE, state.frame_count,
+                  state.frame_count / FRAMES_PER_SECOND);
+  return true;
+}
+
+bool gather_audio(ConversionState& state) {
+  SourceFile& src = state.source_file;
+  const std::uint32_t seconds = std::min(state.frame_count / FRAMES_PER_SECOND, MAX_SECONDS);
+  const std::uint64_t wanted = std::min<std::uint64_t>(state.audio_bytes,
+                                                       std::uint64_t{seconds} * AUDIO_RATE);
+  state.audio_data.assign(wanted, 0);
+  const std::uint64_t source_length = length(src);
+  std::uint64_t filled = 0;
+  for (std::size_t i = 0; i < state.source_index.size() && filled < wanted; ++i) {
+    const IndexEntry& entry = state.source_index[i];
+    if (entry.ckid != fourcc("01wb")) continue;
+    std::uint64_t n = std::min<std::uint64_t>(entry.dwChunkLength, wanted - filled);
+    std::uint64_t start = state.movi_base + entry.dwChunkOffset + 8;
+    if (n > 0 && start + n > source_length) {
+      report_progress(state.console,
+                      "\nThe audio chunk of index entry %zu lies beyond the end of the file. "
+                      "'%s' is damaged.\n",
+                      i, state.source_name.c_str());
+      return false;
+    }
+    seek(src, start);
+    get_bytes(src, state.audio_data.data() + filled, static_cast<std::size_t>(n));
+    filled += n;
+  }
+  report_text(state.console, "Audio data has been read successfully.\n");
+  return true;
+}
+
+}  // namespace reelfix
