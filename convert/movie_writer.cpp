@@ -1,0 +1,156 @@
+#include "convert/movie_writer.h"
+
+#include <algorithm>
+#include <array>
+#include <cinttypes>
+#include <cstring>
+#include <limits>
+
+#include "convert/jpeg_fixup.h"
+
+namespace reelfix {
+namespace {
+
+constexpr std::uint32_t kAudioChunkTotal = 8 + AUDIO_RATE;  // identifier, size, payload
+
+// Unsigned 8-bit PCM silence, for seconds the source's audio does not cover.
+const std::array<std::uint8_t, AUDIO_RATE> kSilence = [] {
+  std::array<std::uint8_t, AUDIO_RATE> bytes{};
+  bytes.fill(0x80);
+  return bytes;
+}();
+
+// Checks that every frame the movie uses lies inside the source and finds the largest, so the
+// staging buffers are made once and every frame fits them whole. False with a message when a
+// frame lies beyond the end.
+bool measure_frames(ConversionState& state, std::uint32_t frames, std::uint64_t& largest) {
+  const std::uint64_t source_length = length(state.source_file);
+  std::uint32_t seen = 0;
+  largest = 0;
+  for (std::size_t i = 0; i < state.source_index.size() && seen < frames; ++i) {
+    const IndexEntry& entry = state.source_index[i];
+    if (entry.ckid != fourcc("00dc")) continue;
+    std::uint64_t start = state.movi_base + entry.dwChunkOffset + 8;
+    if (entry.dwChunkLength > 0 && start + entry.dwChunkLength > source_length) {
+      report_progress(state.console,
+                      "\nFrame %" PRIu32 " (index entry %zu) lies beyond the end of the file. "
+                      "'%s' is damaged.\n",
+                      seen, i, state.source_name.c_str());
+      return false;
+    }
+    largest = std::max<std::uint64_t>(largest, entry.dwChunkLength);
+    ++seen;
+  }
+  return true;
+}
+
+void write_audio_chunk(ConversionState& state, std::uint32_t second) {
+  DestFile& dst = state.dest_file;
+  put_u32(dst, fourcc("01wb"));
+  put_u32(dst, AUDIO_RATE);
+  const std::uint64_t from = std::uint64_t{second} * AUDIO_RATE;
+  const std::size_t available = static_cast<std::size_t>(
+      std::min<std::uint64_t>(AUDIO_RATE, state.audio_data.size() > from
+                                              ? state.audio_data.size() - from
+                                              : 0));
+  put_bytes(dst, state.audio_data.data() + from, available);
+  put_bytes(dst, kSilence.data(), AUDIO_RATE - available);
+  state.out_index[std::size_t{second} * 16] = {fourcc("01wb"), 0, state.movi_size, AUDIO_RATE};
+  state.movi_size += kAudioChunkTotal;
+}
+
+}  // namespace
+
+bool write_movie(ConversionState& state) {
+  SourceFile& src = state.source_file;
+  DestFile& dst = state.dest_file;
+  Console& out = state.console;
+
+  put_u32(dst, fourcc("LIST"));
+  put_u32(dst, 0);  // movie list size, patched by finalise_output
+  put_u32(dst, fourcc("movi"));
+  state.seconds = std::min(state.frame_count / FRAMES_PER_SECOND, MAX_SECONDS);
+  state.movi_size = 4;
+  const std::uint32_t frames = state.seconds * FRAMES_PER_SECOND;
+
+  std::uint64_t largest = 0;
+  if (!measure_frames(state, frames, largest)) return false;
+  state.out_index.assign(std::size_t{state.seconds} * 16, IndexEntry{});
+  if (state.seconds == 0) return true;
+  const std::size_t buffer_size = static_cast<std::size_t>(
+      std::max<std::uint64_t>(FRAME_BUFFER_SIZE, fixed_frame_length(largest)));
+  std::vector<std::uint8_t> input(buffer_size);
+  std::vector<std::uint8_t> output(buffer_size);
+
+  const std::uint64_t audio_needed = std::uint64_t{state.seconds} * AUDIO_RATE;
+  if (state.audio_data.size() < audio_needed) {
+    report_progress(out, "Warning! %" PRIu64 " bytes of audio are missing and are replaced by silence\n",
+                    audio_needed - state.audio_data.size());
+  }
+  // The finished file must stay within what a 32-bit RIFF size can describe.
+  const std::uint64_t size_limit = std::numeric_limits<std::uint32_t>::max() -
+                                   MOVI_FOURCC_OFFSET - std::uint64_t{state.seconds} * 256;
+
+  std::size_t cursor = 0;  // into source_index; only moves forward
+  for (std::uint32_t second = 0; second < state.seconds; ++second) {
+    report_progress(out, "\rConverting second %" PRIu32 " of %" PRIu32 "..", second + 1,
+                    state.seconds);
+    write_audio_chunk(state, second);
+    for (std::uint32_t j = 0; j < FRAMES_PER_SECOND; ++j) {
+      // measure_frames saw `frames` "00dc" entries, so the cursor finds one.
+      while (state.source_index[cursor].ckid != fourcc("00dc")) ++cursor;
+      const IndexEntry& entry = state.source_index[cursor];
+      seek(src, state.movi_base + entry.dwChunkOffset + 8);
+      std::size_t length = entry.dwChunkLength;
+      std::size_t got = get_bytes(src, input.data(), length);
+      // Only a source cut short since the frame was measured delivers less; keep output stable.
+      std::memset(input.data() + got, 0, length - got);
+      const std::uint32_t frame_number = second * FRAMES_PER_SECOND + j;
+      if (!fix_jpeg_frame(input.data(), output.data(), length)) {
+        report_progress(out, "Warning! ffda (start MJPEG scanline) was not found in frame %" PRIu32 "\n",
+                        frame_number);
+      }
+      if (state.movi_size + 8 + std::uint64_t{length} > size_limit) {
+        report_text(out, "\nThe converted movie would be larger than an AVI file can be (4 GB).\n");
+        return false;
+      }
+      put_u32(dst, fourcc("00dc"));
+      put_u32(dst, static_cast<std::uint32_t>(length));
+      put_bytes(dst, output.data(), length);
+      state.out_index[std::size_t{second} * 16 + 1 + j] = {
+          fourcc("00dc"), AVIIF_KEYFRAME, state.movi_size, static_cast<std::uint32_t>(length)};
+      state.movi_size += static_cast<std::uint32_t>(length) + 8;
+      ++cursor;
+    }
+  }
+  return true;
+}
+
+void finalise_output(ConversionState& state) {
+  DestFile& dst = state.dest_file;
+  const std::uint64_t movie_end = position(dst);
+  seek(dst, MOVI_SIZE_OFFSET);
+  put_u32(dst, state.movi_size);
+  seek(dst, movie_end);
+
+  std::vector<std::uint8_t> index(state.out_index.size() * IndexEntry::kSize);
+  for (std::size_t i = 0; i < state.out_index.size(); ++i) {
+    encode(state.out_index[i], index.data() + i * IndexEntry::kSize);
+  }
+  put_u32(dst, fourcc("idx1"));
+  put_u32(dst, static_cast<std::uint32_t>(index.size()));
+  put_bytes(dst, index.data(), index.size());
+  const std::uint64_t file_length = position(dst);
+
+  const std::uint32_t frames = state.seconds * FRAMES_PER_SECOND;
+  seek(dst, VIDEO_LENGTH_OFFSET);
+  put_u32(dst, frames);
+  seek(dst, TOTAL_FRAMES_OFFSET);
+  put_u32(dst, frames);
+  seek(dst, AUDIO_LENGTH_OFFSET);
+  put_u32(dst, state.seconds * AUDIO_RATE);
+  seek(dst, RIFF_SIZE_OFFSET);
+  put_u32(dst, static_cast<std::uint32_t>(file_length - 8));
+}
+
+}  // namespace reelfix
