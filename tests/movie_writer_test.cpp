@@ -1,0 +1,193 @@
+#include "convert/movie_writer.h"
+
+#include <gtest/gtest.h>
+
+#include "convert/jpeg_fixup.h"
+#include "tests/camera_file_check.h"
+#include "tests/test_support.h"
+
+namespace reelfix {
+namespace {
+
+using testing::Bytes;
+using testing::check_camera_file;
+using testing::Conversion;
+using testing::convert_bytes;
+using testing::SourceSpec;
+using testing::standard_source;
+
+std::uint32_t u32(const Bytes& file, std::size_t at) { return load_u32(file.data() + at); }
+
+// The payload of destination index entry i.
+Bytes payload(const Bytes& file, std::size_t i) {
+  const std::size_t index = 2056 + u32(file, 2052) + 8;
+  const std::size_t chunk = 2056 + u32(file, index + i * 16 + 8);
+  return Bytes(file.begin() + chunk + 8, file.begin() + chunk + 8 + u32(file, chunk + 4));
+}
+
+// What fix_jpeg_frame makes of a frame, for comparison with a stored one.
+Bytes fixed(const Bytes& frame) {
+  Bytes out(fixed_frame_length(frame.size()));
+  std::size_t length = frame.size();
+  fix_jpeg_frame(frame.data(), out.data(), length);
+  out.resize(length);
+  return out;
+}
+
+TEST(MovieWriter, FewerThanFifteenFramesMakeAnEmptyMovie) {
+  SourceSpec spec = standard_source(14);
+  Conversion result = convert_bytes(testing::build_source(spec).bytes);
+  ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
+  Bytes expected = testing::expected_header_area(spec);
+  store_u32(expected.data() + 4, 2060);
+  store_u32(expected.data() + 48, 0);
+  store_u32(expected.data() + 140, 0);
+  store_u32(expected.data() + 264, 0);
+  const Bytes movie = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'm', 'o', 'v', 'i',
+                       'i', 'd', 'x', '1', 0, 0, 0, 0};
+  expected.insert(expected.end(), movie.begin(), movie.end());
+  EXPECT_EQ(result.dest, expected);
+  const std::string tail = "Audio data has been read successfully.\n";
+  EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail);
+}
+
+TEST(MovieWriter, TheWorkedExampleLandsOnItsOffsets) {
+  SourceSpec spec = standard_source(31, 4999, 0);
+  for (auto& chunk : spec.movie) chunk.payload = testing::jpeg_like_frame(4999, 1, chunk.payload[5]);
+  spec.movie.push_back({"01wb", Bytes(10000, 1)});
+  spec.movie.push_back({"01wb", Bytes(10000, 2)});
+  spec.movie.push_back({"01wb", Bytes(5000, 3)});
+  Conversion result = convert_bytes(testing::build_source(spec).bytes);
+  ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
+  const Bytes& f = result.dest;
+  EXPECT_EQ(check_camera_file(f), "");
+  EXPECT_EQ(f.size(), 187484u);
+  EXPECT_EQ(u32(f, 2052), 184908u);
+  EXPECT_EQ(u32(f, 140), 30u);
+  EXPECT_EQ(u32(f, 48), 30u);
+  EXPECT_EQ(u32(f, 264), 22048u);
+  EXPECT_EQ(u32(f, 4), 187476u);
+  const std::size_t index = 2056 + 184908;
+  EXPECT_EQ(u32(f, index + 4), 512u);
+  auto offset = [&](std::size_t i) { return u32(f, index + 8 + i * 16 + 8); };
+  EXPECT_EQ(offset(0), 4u);
+  EXPECT_EQ(offset(1), 11036u);
+  EXPECT_EQ(offset(2), 16464u);
+  EXPECT_EQ(offset(16), 92456u);
+  EXPECT_EQ(offset(17), 103488u);
+  EXPECT_EQ(offset(31), 179480u);
+  EXPECT_EQ(u32(f, index + 8 + 17 * 16 + 12), 5420u);
+  EXPECT_NE(result.output.find("\rConverting second 1 of 2..\rConverting second 2 of 2.."),
+            std::string::npos);
+  EXPECT_EQ(result.output.substr(result.output.size() - 2), "..");  // no line end after it
+  // The second second's audio starts where the first ended, inside the second source chunk.
+  Bytes audio(10000, 1);
+  audio.resize(11024, 2);
+  EXPECT_EQ(payload(f, 0), audio);
+}
+
+TEST(MovieWriter, TakesFramesInIndexOrderPastOtherEntries) {
+  // 29 frames: one second, and the last 14 frames are not used. The index lists the frames
+  // backwards, with audio and other streams' entries between them.
+  SourceSpec spec = standard_source(29, 300);
+  spec.movie.push_back({"02wb", Bytes(8, 7)});
+  std::vector<std::size_t> order;
+  std::vector<std::size_t> frames;
+  for (std::size_t i = 0; i < spec.movie.size(); ++i) {
+    if (spec.movie[i].id == "00dc") frames.push_back(i);
+  }
+  for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+    order.push_back(*it);
+    if (order.size() % 4 == 0) order.push_back(spec.movie.size() - 1);  // the "02wb" chunk
+  }
+  for (std::size_t i = 0; i < spec.movie.size(); ++i) {
+    if (spec.movie[i].id == "01wb") order.push_back(i);
+  }
+  spec.index_order = order;
+  Conversion result = convert_bytes(testing::build_source(spec).bytes);
+  ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
+  EXPECT_EQ(check_camera_file(result.dest), "");
+  EXPECT_EQ(u32(result.dest, 48), 15u);
+  for (std::size_t j = 0; j < 15; ++j) {
+    EXPECT_EQ(payload(result.dest, 1 + j), fixed(spec.movie[frames[28 - j]].payload)) << j;
+  }
+}
+
+TEST(MovieWriter, FramesWithoutAUsableMarkerAreStoredAsTheyAreWithAWarning) {
+  SourceSpec spec = standard_source(30, 1000);
+  std::size_t frame = 0;
+  for (auto& chunk : spec.movie) {
+    if (chunk.id != "00dc") continue;
+    if (frame == 4) chunk.payload = testing::jpeg_like_frame(1001, 0);  // marker at its start
+    if (frame == 17) chunk.payload = testing::jpeg_like_frame(999, static_cast<std::size_t>(-1));
+    ++frame;
+  }
+  Conversion result = convert_bytes(testing::build_source(spec).bytes);
+  ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
+  EXPECT_EQ(check_camera_file(result.dest), "");  // odd lengths, and no pad bytes behind them
+  EXPECT_NE(result.output.find("\rConverting second 1 of 2..Warning! ffda (start MJPEG scanline) "
+                               "was not found in frame 4\n\rConverting second 2 of 2..Warning! "
+                               "ffda (start MJPEG scanline) was not found in frame 17\n"),
+            std::string::npos)
+      << result.output;
+  EXPECT_EQ(payload(result.dest, 5), testing::jpeg_like_frame(1001, 0));
+  EXPECT_EQ(payload(result.dest, 16 + 1 + 2).size(), 999u);
+  EXPECT_EQ(payload(result.dest, 6).size(), 1420u);
+}
+
+TEST(MovieWriter, StopsAt180Seconds) {
+  SourceSpec spec = standard_source(2730, 16);
+  Conversion result = convert_bytes(testing::build_source(spec).bytes);
+  ASSERT_EQ(result.status, ExitStatus::kCompleted);
+  EXPECT_EQ(check_camera_file(result.dest), "");
+  EXPECT_EQ(u32(result.dest, 48), 2700u);
+  EXPECT_EQ(u32(result.dest, 264), 1984320u);
+  EXPECT_EQ(u32(result.dest, 2056 + u32(result.dest, 2052) + 4), 46080u);
+  EXPECT_NE(result.output.find("\rConverting second 180 of 180.."), std::string::npos);
+  // The last second's audio is the source's audio of second 180, not a later one.
+  Bytes last_audio = payload(result.dest, 179 * 16);
+  EXPECT_EQ(last_audio[0], testing::audio_sample(179 * 11024));
+  EXPECT_EQ(last_audio[11023], testing::audio_sample(180 * 11024 - 1));
+}
+
+TEST(MovieWriter, AFrameLargerThanTheLeastBufferIsConvertedWhole) {
+  SourceSpec spec = standard_source(15, 500);
+  spec.movie[3].payload = testing::jpeg_like_frame(200001, 600);
+  Conversion result = convert_bytes(testing::build_source(spec).bytes);
+  ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
+  EXPECT_EQ(check_camera_file(result.dest), "");
+  EXPECT_EQ(payload(result.dest, 3), fixed(spec.movie[3].payload));
+  EXPECT_EQ(payload(result.dest, 3).size(), 200424u);
+}
+
+TEST(MovieWriter, MissingAudioBecomesSilence) {
+  Conversion result = convert_bytes(testing::build_source(standard_source(15, 100, 5000)).bytes);
+  ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
+  EXPECT_EQ(check_camera_file(result.dest), "");
+  EXPECT_NE(result.output.find("successfully.\nWarning! 6024 bytes of audio are missing and are "
+                               "replaced by silence\n\rConverting second 1 of 1.."),
+            std::string::npos);
+  Bytes audio = payload(result.dest, 0);
+  EXPECT_EQ(audio[4999], testing::audio_sample(4999));
+  EXPECT_EQ(Bytes(audio.begin() + 5000, audio.end()), Bytes(6024, 0x80));
+}
+
+TEST(MovieWriter, AFramePastTheEndOfTheSourceStopsTheRunAndLeavesNoDestination) {
+  testing::BuiltSource built = testing::build_source(standard_source(15, 100));
+  store_u32(built.bytes.data() + built.idx1 + 8 + 4 * 16 + 8, 0x00F00000);  // the 4th frame
+  Conversion result = convert_bytes(built.bytes);
+  EXPECT_EQ(result.status, ExitStatus::kRefused);
+  EXPECT_NE(result.output.find("\nFrame 3 (index entry 4) lies beyond the end of the file."),
+            std::string::npos)
+      << result.output;
+  EXPECT_FALSE(result.dest_exists);
+  EXPECT_EQ(result.left_in_directory, std::vector<std::string>{"in.avi"});
+}
+
+TEST(MovieWriter, ConvertingTwiceGivesTheSameFile) {
+  Bytes source = testing::build_source(standard_source(45, 1001)).bytes;  // rounded lengths
+  EXPECT_EQ(convert_bytes(source).dest, convert_bytes(source).dest);
+}
+
+}  // namespace
+}  // namespace reelfix
