@@ -4,6 +4,10 @@
 
 #include <filesystem>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
@@ -113,6 +117,40 @@ TEST(FrontEnd, ARefusedSourceLeavesAnExistingDestinationAsItWas) {
   EXPECT_EQ(captured.output, "'RIFF' signature was not found. This is not an AVI file.\n");
   EXPECT_EQ(read_file(dir.path("out.avi")), old_content);
   EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
+}
+
+TEST(FrontEnd, AReadOnlyDestinationIsNotReplaced) {
+#ifndef _WIN32
+  if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
+#endif
+  TempDir dir;
+  testing::SourceSpec spec = testing::standard_source(15);
+  write_file(dir.path("in.avi"), testing::build_source(spec).bytes);
+  const Bytes old_content = {'o', 'l', 'd'};
+  write_file(dir.path("out.avi"), old_content);
+  fs::permissions(dir.path("out.avi"), fs::perms::owner_read | fs::perms::group_read);
+  CapturedConsole captured;
+  EXPECT_EQ(run({"reelfix", dir.path("in.avi"), dir.path("out.avi")}, captured),
+            ExitStatus::kRefused);
+  EXPECT_EQ(captured.output, "Error creating output file " + dir.path("out.avi") + "\n");
+  EXPECT_EQ(read_file(dir.path("out.avi")), old_content);
+}
+
+// Lines, texts and progress texts leave through one buffer: the program writing into a file
+// shows them in the same order as the conversion made them.
+TEST(FrontEnd, TheProgramKeepsTextOrderWhenItsOutputIsAFile) {
+  testing::SourceSpec spec = testing::standard_source(30);
+  spec.video_header.fccHandler = fourcc("MJPG");  // a text between the value lines
+  spec.movie[3].payload = testing::jpeg_like_frame(500, 0);  // and one between progress texts
+  const Bytes source = testing::build_source(spec).bytes;
+  testing::Conversion in_process = testing::convert_bytes(source);
+  TempDir dir;
+  write_file(dir.path("in.avi"), source);
+  testing::ProgramRun program = testing::run_reelfix({"in.avi", "out.avi"}, dir.root());
+  EXPECT_EQ(program.status, 0);
+  EXPECT_EQ(program.output, in_process.output);
+  EXPECT_EQ(program.error, "");
+  EXPECT_NE(program.output.find("Warning! ffda"), std::string::npos);
 }
 
 }  // namespace
