@@ -94,33 +94,47 @@ bool translate_main_header(ConversionState& state) {
 // second is declared shorter than 56 bytes, the rest still holds the first one's bytes.
 using StreamHeaderBuffer = std::array<std::uint8_t, 64>;
 
-// The video stream list: destination offsets 88 to 211.
-bool translate_video_stream(ConversionState& state, StreamHeaderBuffer& buffer) {
+// The head of a stream list: "LIST", its size (replaced by the camera's), "strl", "strh" and the
+// strh size (replaced by 56). Records where the list's data starts and its size, and hands on
+// the declared strh size, which must fit the stream-header buffer. The "strl", "strh" and size
+// messages name the first stream header for both lists; users know them in this form.
+bool open_stream_list(ConversionState& state, std::string_view missing_list,
+                      std::uint32_t camera_list_size, std::string_view size_warning,
+                      std::uint64_t& list_pos, std::uint32_t& list_size, std::uint32_t& strh_size) {
   SourceFile& src = state.source_file;
   DestFile& dst = state.dest_file;
   Console& out = state.console;
-
-  if (!expect_fourcc(src, dst, out, fourcc("LIST"),
-                     "'LIST' signature was not found after MainAVIHeader")) {
-    return false;
-  }
-  state.video_list_size = get_u32(src);
-  state.video_list_pos = position(src);
-  put_u32(dst, VIDEO_STRL_SIZE);
+  if (!expect_fourcc(src, dst, out, fourcc("LIST"), missing_list)) return false;
+  list_size = get_u32(src);
+  list_pos = position(src);
+  put_u32(dst, camera_list_size);
   if (!expect_fourcc(src, dst, out, fourcc("strl"),
                      "'strl' signature was not found in first AviStreamHeader") ||
       !expect_fourcc(src, dst, out, fourcc("strh"),
                      "'strh' signature was not found in first AviStreamHeader")) {
     return false;
   }
-  std::uint32_t strh_size = get_u32(src);
-  if (strh_size != AviStreamHeader::kSize) {
-    report_text(out, "Warning! strh size in first AviStreamHeader is not 0x38\n");
-  }
+  strh_size = get_u32(src);
+  if (strh_size != AviStreamHeader::kSize) report_text(out, size_warning);
   put_u32(dst, AviStreamHeader::kSize);
-  if (strh_size > buffer.size()) {
+  if (strh_size > StreamHeaderBuffer{}.size()) {
     return refuse(state,
                   "strh size in first AviStreamHeader is greater than sizeof(AviStreamHeader)\n");
+  }
+  return true;
+}
+
+// The video stream list: destination offsets 88 to 211.
+bool translate_video_stream(ConversionState& state, StreamHeaderBuffer& buffer) {
+  SourceFile& src = state.source_file;
+  DestFile& dst = state.dest_file;
+  Console& out = state.console;
+
+  std::uint32_t strh_size = 0;
+  if (!open_stream_list(state, "'LIST' signature was not found after MainAVIHeader",
+                        VIDEO_STRL_SIZE, "Warning! strh size in first AviStreamHeader is not 0x38\n",
+                        state.video_list_pos, state.video_list_size, strh_size)) {
+    return false;
   }
   buffer.fill(0);  // fields a short record lacks are 0
   get_record(src, buffer.data(), buffer.size(), strh_size);
@@ -168,29 +182,13 @@ bool translate_audio_stream(ConversionState& state, StreamHeaderBuffer& buffer) 
   DestFile& dst = state.dest_file;
   Console& out = state.console;
 
-  if (!expect_fourcc(src, dst, out, fourcc("LIST"),
-                     "'LIST' signature was not found after first AVIStreamHeader (missing audio "
-                     "stream?)")) {
+  std::uint32_t strh_size = 0;
+  if (!open_stream_list(state,
+                        "'LIST' signature was not found after first AVIStreamHeader (missing audio "
+                        "stream?)",
+                        AUDIO_STRL_SIZE, "Warning! strh size in second AviStreamHeader is not 0x38\n",
+                        state.audio_list_pos, state.audio_list_size, strh_size)) {
     return false;
-  }
-  state.audio_list_size = get_u32(src);
-  state.audio_list_pos = position(src);
-  put_u32(dst, AUDIO_STRL_SIZE);
-  // The messages name the first stream header here too; users know them in this form.
-  if (!expect_fourcc(src, dst, out, fourcc("strl"),
-                     "'strl' signature was not found in first AviStreamHeader") ||
-      !expect_fourcc(src, dst, out, fourcc("strh"),
-                     "'strh' signature was not found in first AviStreamHeader")) {
-    return false;
-  }
-  std::uint32_t strh_size = get_u32(src);
-  if (strh_size != AviStreamHeader::kSize) {
-    report_text(out, "Warning! strh size in second AviStreamHeader is not 0x38\n");
-  }
-  put_u32(dst, AviStreamHeader::kSize);
-  if (strh_size > buffer.size()) {
-    return refuse(state,
-                  "strh size in first AviStreamHeader is greater than sizeof(AviStreamHeader)\n");
   }
   // Bytes the source does not supply read as zero; bytes behind a short declared size keep
   // the first header's.
