@@ -59,8 +59,8 @@ timeout 300 "$wine" wineboot --init >/dev/null 2>&1 || true
 [[ -d $WINEPREFIX/drive_c ]] || fail "Wine did not create its prefix"
 log "prefix ready in $((SECONDS - start)) s"
 
-# The tests run with a current directory on drive C:, where %TEMP% is: a relative name cannot
-# cross drives, and the build tree is on Z: (Wine's name for /).
+# The programs run in a folder of the prefix's drive C:, as they would on Windows; the build
+# tree is on Z: (Wine's name for /).
 run_dir="$WINEPREFIX/drive_c/reelfix-tests"
 mkdir -p "$run_dir"
 
