@@ -86,7 +86,11 @@ void report_text(Console& console, std::string_view text);
 void report_value(Console& console, std::string_view label, std::uint32_t value);
 // printf-style text; no line end added, no flush.
 void report_progress(Console& console, const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+    // mingw-w64's C99 printf (the one std::vsnprintf is with libstdc++), which knows %zu;
+    // plain `printf` would check against the old msvcrt's.
+    __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)))
+#elif defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;

@@ -209,14 +209,23 @@ SourceSpec standard_source(std::size_t frames, std::size_t frame_size,
   return spec;
 }
 
+std::filesystem::path file_path(const std::string& utf8_name) {
+  return std::filesystem::path(std::u8string(utf8_name.begin(), utf8_name.end()));
+}
+
+std::string path_text(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 void write_file(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(file_path(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 Bytes read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(file_path(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

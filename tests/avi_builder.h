@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -78,6 +79,12 @@ SourceSpec standard_source(std::size_t frames, std::size_t frame_size = 1000,
 
 // The byte of audio sample i in standard_source: distinct, so misplaced audio shows.
 std::uint8_t audio_sample(std::size_t i);
+
+// File names in the tests are UTF-8 text, as the program's are. A std::filesystem::path made
+// from a plain std::string reads it in the ANSI code page on Windows, so paths are made and
+// read through these.
+std::filesystem::path file_path(const std::string& utf8_name);
+std::string path_text(const std::filesystem::path& path);
 
 void write_file(const std::string& path, const Bytes& bytes);
 Bytes read_file(const std::string& path);

@@ -12,6 +12,8 @@
 
 #ifdef _WIN32
 #include <process.h>
+
+#include "platform/utf16_win32.h"
 #else
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,7 +31,7 @@ TempDir::TempDir() {
     fs::path candidate = base / ("reelfix-test-" + std::to_string(random()) + "-" +
                                  std::to_string(counter++));
     if (fs::create_directory(candidate)) {
-      root_ = candidate.string();
+      root_ = path_text(candidate);
       return;
     }
   }
@@ -37,15 +39,17 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  fs::remove_all(root_, ignored);
+  fs::remove_all(file_path(root_), ignored);
 }
 
-std::string TempDir::path(const std::string& name) const { return (fs::path(root_) / name).string(); }
+std::string TempDir::path(const std::string& name) const {
+  return path_text(file_path(root_) / file_path(name));
+}
 
 std::vector<std::string> TempDir::names() const {
   std::vector<std::string> result;
-  for (const auto& entry : fs::directory_iterator(root_)) {
-    result.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(file_path(root_))) {
+    result.push_back(path_text(entry.path().filename()));
   }
   std::sort(result.begin(), result.end());
   return result;
@@ -85,7 +89,7 @@ Conversion convert_bytes(const Bytes& source) {
   flush(captured.console);
   result.output = captured.output;
   result.error = captured.error;
-  result.dest_exists = fs::exists(dir.path("out.avi"));
+  result.dest_exists = fs::exists(file_path(dir.path("out.avi")));
   if (result.dest_exists) result.dest = read_file(dir.path("out.avi"));
   result.left_in_directory = dir.names();
   return result;
@@ -95,6 +99,7 @@ namespace {
 
 std::string quote(const std::string& argument) {
 #ifdef _WIN32
+  // No Windows file name holds a double quote; inside quotes cmd.exe takes & | < > ^ literally.
   return "\"" + argument + "\"";
 #else
   std::string quoted = "'";
@@ -110,7 +115,7 @@ std::string quote(const std::string& argument) {
 }
 
 std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(file_path(path), std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
@@ -121,14 +126,25 @@ std::string slurp(const std::string& path) {
 ProgramRun run_reelfix(const std::vector<std::string>& arguments, const std::string& workdir) {
   TempDir streams;
   std::string command;
+#ifdef _WIN32
+  if (!workdir.empty()) command += "cd /d " + quote(workdir) + " && ";
+  // cmd.exe takes a program path only with backslashes.
+  std::string program = REELFIX_EXECUTABLE;
+  std::replace(program.begin(), program.end(), '/', '\\');
+  command += quote(program);
+#else
   if (!workdir.empty()) command += "cd " + quote(workdir) + " && ";
   command += quote(REELFIX_EXECUTABLE);
+#endif
   for (const std::string& argument : arguments) command += " " + quote(argument);
   command += " > " + quote(streams.path("out.txt")) + " 2> " + quote(streams.path("err.txt"));
 #ifdef _WIN32
   command = "\"" + command + "\"";  // cmd.exe strips one pair of outer quotes
-#endif
+  // The narrow std::system() would pass the command in the ANSI code page.
+  int raw = _wsystem(platform::to_utf16(command).c_str());
+#else
   int raw = std::system(command.c_str());
+#endif
   ProgramRun run;
 #ifdef _WIN32
   run.status = raw;

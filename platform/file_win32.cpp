@@ -1,0 +1,251 @@
+// Windows files: positioned reads and writes (ReadFile/WriteFile with OVERLAPPED offsets on
+// synchronous handles), exclusive temporary files and an atomic MoveFileExW. Names arrive as
+// UTF-8 and reach the system as UTF-16, so names in any script work.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <random>
+
+#include "platform/file.h"
+#include "platform/utf16_win32.h"
+
+namespace reelfix::platform {
+namespace {
+
+std::string last_error_reason() { return system_message(GetLastError()); }
+
+HANDLE handle_of(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.native); }
+
+// A ReadFile or WriteFile moves at most this many bytes in one call.
+constexpr std::size_t kMaxTransfer = 1u << 30;
+
+OVERLAPPED at_offset(std::uint64_t offset) {
+  OVERLAPPED position{};
+  position.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return position;
+}
+
+// The temporary file that a console break must remove. A fixed buffer, so that the handler,
+// which the system calls on a thread of its own, touches nothing that is freed or moved.
+wchar_t g_temp_path[32768];
+std::atomic<bool> g_temp_armed{false};
+std::atomic<bool> g_handler_installed{false};
+
+// The temporary file is open with FILE_SHARE_DELETE, so it can be deleted here while the main
+// thread still writes it: it goes when the process ends and its handles close. FALSE passes
+// the event on to the default handler, which ends the process.
+BOOL WINAPI remove_temporary_on_break(DWORD /*event*/) {
+  if (g_temp_armed.exchange(false)) DeleteFileW(g_temp_path);
+  return FALSE;
+}
+
+void arm_interrupt_cleanup(const std::wstring& path) {
+  if (path.size() >= sizeof g_temp_path / sizeof g_temp_path[0]) return;
+  std::memcpy(g_temp_path, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+  g_temp_armed.store(true);
+  if (!g_handler_installed.exchange(true)) SetConsoleCtrlHandler(remove_temporary_on_break, TRUE);
+}
+
+void disarm_interrupt_cleanup() { g_temp_armed.store(false); }
+
+std::string random_suffix() {
+  static std::mt19937_64 generator{
+      std::random_device{}() ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      static_cast<std::uint64_t>(GetCurrentProcessId())};
+  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string suffix;
+  for (int i = 0; i < 8; ++i) suffix += kDigits[generator() % (sizeof kDigits - 1)];
+  return suffix;
+}
+
+// A handle that reads no data but tells which file a name leads to; directories too.
+HANDLE open_for_identity(const std::string& name) {
+  return CreateFileW(to_utf16(name).c_str(), 0,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The volume and the file's number on it. ReFS numbers files with 128 bits, which FileIdInfo
+// gives (Windows 8 and later); the 64-bit index of GetFileInformationByHandle is the fallback.
+struct FileIdentity {
+  unsigned long long volume = 0;
+  unsigned char id[16] = {};
+};
+
+bool identity_of(HANDLE handle, FileIdentity& identity) {
+  FILE_ID_INFO full{};
+  if (GetFileInformationByHandleEx(handle, FileIdInfo, &full, sizeof full)) {
+    identity.volume = full.VolumeSerialNumber;
+    std::memcpy(identity.id, full.FileId.Identifier, sizeof identity.id);
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  identity.volume = info.dwVolumeSerialNumber;
+  const unsigned long long index =
+      (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  std::memcpy(identity.id, &index, sizeof index);
+  return true;
+}
+
+}  // namespace
+
+FileError::FileError(std::string op, std::string file, std::string why)
+    : std::runtime_error(op + " " + file + ": " + why),
+      operation(std::move(op)),
+      file_name(std::move(file)),
+      reason(std::move(why)) {}
+
+bool is_open(const FileHandle& file) { return file.native != -1; }
+
+bool open_for_reading(FileHandle& file, const std::string& name) {
+  // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open at all.
+  HANDLE handle =
+      CreateFileW(to_utf16(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileInformationByHandle(handle, &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(handle);
+    return false;
+  }
+  file.native = reinterpret_cast<std::intptr_t>(handle);
+  file.name = name;
+  return true;
+}
+
+std::size_t read_at(FileHandle& file, std::uint64_t offset, void* buffer, std::size_t n) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  std::size_t done = 0;
+  // Offsets beyond what a LARGE_INTEGER holds lie behind any end: nothing to read there.
+  constexpr std::uint64_t kMaxOffset = static_cast<std::uint64_t>(LLONG_MAX);
+  while (done < n && offset + done < kMaxOffset) {
+    const DWORD chunk = static_cast<DWORD>(std::min(n - done, kMaxTransfer));
+    OVERLAPPED position = at_offset(offset + done);
+    DWORD got = 0;
+    if (!ReadFile(handle_of(file), bytes + done, chunk, &got, &position)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;  // at or behind the end
+      throw FileError("reading", file.name, last_error_reason());
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+void write_at(FileHandle& file, std::uint64_t offset, const void* buffer, std::size_t n) {
+  // Writing behind the end makes the file longer; the file system fills the gap with zeros.
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < n) {
+    const DWORD chunk = static_cast<DWORD>(std::min(n - done, kMaxTransfer));
+    OVERLAPPED position = at_offset(offset + done);
+    DWORD put = 0;
+    if (!WriteFile(handle_of(file), bytes + done, chunk, &put, &position)) {
+      throw FileError("writing", file.name, last_error_reason());
+    }
+    if (put == 0) throw FileError("writing", file.name, system_message(ERROR_DISK_FULL));
+    done += put;
+  }
+}
+
+std::uint64_t file_length(FileHandle& file) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(handle_of(file), &size)) {
+    throw FileError("reading the length of", file.name, last_error_reason());
+  }
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+void close_file(FileHandle& file) {
+  if (!is_open(file)) return;
+  HANDLE handle = handle_of(file);
+  file.native = -1;
+  if (!CloseHandle(handle)) throw FileError("closing", file.name, last_error_reason());
+}
+
+bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
+                             std::string& temp_path) {
+  const std::wstring dest = to_utf16(dest_name);
+  const DWORD attributes = GetFileAttributesW(dest.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    // MoveFileExW would refuse to replace these only once the whole movie is written.
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
+    HANDLE probe = CreateFileW(dest.c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return false;  // no write access, or locked by another
+    CloseHandle(probe);
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = dest_name + ".reelfix-" + random_suffix() + ".tmp";
+    std::wstring wide_candidate = to_utf16(candidate);
+    // Others may read the file meanwhile (and delete it: see remove_temporary_on_break).
+    HANDLE handle =
+        CreateFileW(wide_candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+      return false;
+    }
+    file.native = reinterpret_cast<std::intptr_t>(handle);
+    file.name = dest_name;
+    temp_path = candidate;
+    arm_interrupt_cleanup(wide_candidate);
+    return true;
+  }
+  return false;
+}
+
+void replace_with_temporary(const std::string& temp_path, const std::string& dest_name) {
+  if (!MoveFileExW(to_utf16(temp_path).c_str(), to_utf16(dest_name).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    throw FileError("replacing", dest_name, last_error_reason());
+  }
+  disarm_interrupt_cleanup();
+}
+
+void remove_temporary(const std::string& temp_path) noexcept {
+  disarm_interrupt_cleanup();
+  if (!temp_path.empty()) DeleteFileW(to_utf16(temp_path).c_str());
+}
+
+bool same_existing_file(const std::string& a, const std::string& b) {
+  HANDLE first = open_for_identity(a);
+  if (first == INVALID_HANDLE_VALUE) return false;
+  HANDLE second = open_for_identity(b);
+  if (second == INVALID_HANDLE_VALUE) {
+    CloseHandle(first);
+    return false;
+  }
+  FileIdentity x;
+  FileIdentity y;
+  const bool known = identity_of(first, x) && identity_of(second, y);
+  CloseHandle(first);
+  CloseHandle(second);
+  return known && x.volume == y.volume && std::memcmp(x.id, y.id, sizeof x.id) == 0;
+}
+
+bool names_equal_ignoring_case(const std::string& a, const std::string& b) {
+  const std::wstring x = to_utf16(a);
+  const std::wstring y = to_utf16(b);
+  // Bytes that are no UTF-8 all turn into U+FFFD; such names are compared byte by byte.
+  if (to_utf8(x) != a || to_utf8(y) != b) return a == b;
+  if (x.size() > static_cast<std::size_t>(INT_MAX) ||
+      y.size() > static_cast<std::size_t>(INT_MAX)) {
+    return a == b;
+  }
+  // As NTFS compares names: ordinal, each character upper-cased by the system's table.
+  return CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
+                              static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace reelfix::platform
