@@ -4,12 +4,15 @@
 Makes the sources (with FFmpeg when present, otherwise with bench/make_source), builds reelfix
 in Release in its own build directory, then times, alternately and after one warm-up round:
 
-  * a 200-second source: reelfix, `cat src > dst` and, with FFmpeg, a stream copy that also
-    inserts Huffman tables (`ffmpeg -c copy -bsf:v mjpeg2jpeg`);
+  * a 200-second source: reelfix, `cat src > dst`, `dd` (a copy through the program's own
+    memory, for comparison: GNU cat 9 copies inside the kernel) and, with FFmpeg, a stream copy
+    that also inserts Huffman tables (`ffmpeg -c copy -bsf:v mjpeg2jpeg`);
   * a 3-minute and a 60-minute source made with the same settings: reelfix on each.
 
-It prints the median wall times, the ratios reelfix / cat and 60 min / 3 min, the peak resident
-memory of every reelfix run, and the throughput of the Google Benchmark of fix_jpeg_frame.
+It prints the median wall and CPU times, the ratios reelfix / cat and 60 min / 3 min, the peak
+resident memory of every reelfix run, and the throughput of the Google Benchmark of
+fix_jpeg_frame. Each destination is removed before each run (outside the timed span) unless
+--replace is given.
 The page cache is warm: every source is read once before the first round, and written data
 is synced before every timed run so that earlier writes do not spill into it.
 
@@ -168,6 +171,15 @@ class Command:
     def median_ms(self):
         return statistics.median(self.times) * 1000
 
+    def median_cpu_ms(self):
+        return statistics.median(self.cpu_times) * 1000
+
+
+def ratio(a, b):
+    """a / b for wall and CPU time medians."""
+    return (f"{a.median_ms() / b.median_ms():.2f} wall time, "
+            f"{a.median_cpu_ms() / b.median_cpu_ms():.2f} CPU time")
+
 
 def measure(timer, commands, rounds):
     """One warm-up round, then `rounds` rounds; each round runs every command once, the order
@@ -185,7 +197,7 @@ def print_table(title, commands):
     print(f"  {'':<26}{'wall median':>12}{'min':>10}{'max':>10}{'CPU median':>12}{'peak RSS':>11}")
     for c in commands:
         print(f"  {c.label:<26}{c.median_ms():>9.1f} ms{min(c.times) * 1000:>7.1f} ms"
-              f"{max(c.times) * 1000:>7.1f} ms{statistics.median(c.cpu_times) * 1000:>9.1f} ms"
+              f"{max(c.times) * 1000:>7.1f} ms{c.median_cpu_ms():>9.1f} ms"
               f"{max(c.peaks) / 1024:>8.2f} MB")
 
 
@@ -260,15 +272,21 @@ def main():
           + ("each destination replaced" if args.replace else "each destination removed first"))
     print()
 
-    def command(label, argv, name, stdout_to_dest=False):
+    def command(label, argv, name, stdout_to_dest=False, dest_prefix=""):
+        """The destination goes to standard output, or is the last argument (after
+        dest_prefix, for dd's "of=")."""
         dest = os.path.join(cache, f"out-{name}.avi")
         if not stdout_to_dest:
-            argv = argv + [dest]
+            argv = argv + [dest_prefix + dest]
         return Command(label, argv, dest, stdout_to_dest, args.replace)
 
     short = sources[SHORT_SECONDS]
+    # cat may copy inside the kernel (copy_file_range, GNU coreutils 9); dd always reads into
+    # its own memory and writes from there, as reelfix must, so it is shown for comparison.
     commands = [command("reelfix", [reelfix, short], "reelfix"),
-                command("cat", ["cat", short], "cat", stdout_to_dest=True)]
+                command("cat", ["cat", short], "cat", stdout_to_dest=True),
+                command("dd bs=256K", ["dd", f"if={short}", "bs=256K", "status=none"], "dd",
+                        dest_prefix="of=")]
     if baseline:
         commands.insert(1, command("baseline", [baseline, short], "baseline"))
     if use_ffmpeg:
@@ -279,11 +297,10 @@ def main():
     print_table(f"{SHORT_SECONDS} s source: {os.path.basename(short)} "
                 f"({os.path.getsize(short) / 1e6:.1f} MB)", commands)
     by_label = {c.label: c for c in commands}
-    print(f"  reelfix / cat: {by_label['reelfix'].median_ms() / by_label['cat'].median_ms():.2f}"
-          "  (target at most 1.25)")
+    print(f"  reelfix / cat: {ratio(by_label['reelfix'], by_label['cat'])}  (target: wall at most 1.25)")
+    print(f"  reelfix / dd: {ratio(by_label['reelfix'], by_label['dd bs=256K'])}")
     if baseline:
-        print(f"  reelfix / baseline: "
-              f"{by_label['reelfix'].median_ms() / by_label['baseline'].median_ms():.2f}")
+        print(f"  reelfix / baseline: {ratio(by_label['reelfix'], by_label['baseline'])}")
     print()
 
     short_pair, long_pair = (sources[s] for s in PAIR_SECONDS)
@@ -296,10 +313,9 @@ def main():
     print_table(f"3 and 60 minutes: {os.path.basename(short_pair)} "
                 f"({os.path.getsize(short_pair) / 1e6:.1f} MB), {os.path.basename(long_pair)} "
                 f"({os.path.getsize(long_pair) / 1e6:.1f} MB)", pair)
-    print(f"  reelfix 60 min / 3 min: {pair[1].median_ms() / pair[0].median_ms():.2f}"
-          "  (target at most 1.30)")
+    print(f"  reelfix 60 min / 3 min: {ratio(pair[1], pair[0])}  (target: wall at most 1.30)")
     if baseline:
-        print(f"  baseline 60 min / 3 min: {pair[3].median_ms() / pair[2].median_ms():.2f}")
+        print(f"  baseline 60 min / 3 min: {ratio(pair[3], pair[2])}")
     print()
 
     peaks = [(SHORT_SECONDS, by_label["reelfix"]), (PAIR_SECONDS[0], pair[0]),
