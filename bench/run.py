@@ -330,6 +330,10 @@ def main():
         print("outputs and console texts of reelfix and baseline (date masked): " +
               ("identical" if agree else "DIFFERENT"))
 
+    for c in commands + pair:
+        if os.path.exists(c.dest):
+            os.remove(c.dest)
+
     if not args.skip_jpeg_bench:
         rate = jpeg_bench(args.build)
         print(f"fix_jpeg_frame on a 25 KB frame (median of 5): {rate / 1e9:.2f} GB/s"
