@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <new>
 
 #include "platform/console.h"
 
@@ -13,6 +15,16 @@ namespace {
 constexpr std::size_t kDestBufferSize = 256 * 1024;
 // Held console text goes out when it grows past this, as a full stdio buffer would.
 constexpr std::size_t kConsoleBufferSize = 64 * 1024;
+
+// Makes the destination's buffer hold at least `capacity` bytes, keeping the pending ones.
+void grow_pending(DestFile& dest, std::size_t capacity) {
+  if (dest.pending_capacity >= capacity) return;
+  // Not zeroed: only bytes that were written are ever handed on.
+  std::unique_ptr<std::uint8_t[]> bigger(new std::uint8_t[capacity]);
+  if (dest.pending_size != 0) std::memcpy(bigger.get(), dest.pending.get(), dest.pending_size);
+  dest.pending = std::move(bigger);
+  dest.pending_capacity = capacity;
+}
 
 void hand_on(Console& console) {
   if (console.held.empty()) return;
@@ -59,8 +71,8 @@ void close(SourceFile& source) { platform::close_file(source.handle); }
 
 void put_bytes(DestFile& dest, const void* buffer, std::size_t n) {
   if (n == 0) return;
-  if (dest.pending.empty()) dest.pending_start = dest.position;
-  if (dest.pending.size() + n > kDestBufferSize) {
+  if (dest.pending_size == 0) dest.pending_start = dest.position;
+  if (dest.pending_size + n > kDestBufferSize) {
     flush(dest);
     if (n >= kDestBufferSize) {  // large blocks go straight to the system
       platform::write_at(dest.handle, dest.position, buffer, n);
@@ -69,10 +81,20 @@ void put_bytes(DestFile& dest, const void* buffer, std::size_t n) {
     }
     dest.pending_start = dest.position;
   }
-  if (dest.pending.capacity() < kDestBufferSize) dest.pending.reserve(kDestBufferSize);
-  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-  dest.pending.insert(dest.pending.end(), bytes, bytes + n);
+  grow_pending(dest, kDestBufferSize);
+  std::uint8_t* end = dest.pending.get() + dest.pending_size;
+  // Bytes made in the room of reserve_bytes may be there already, or lie further on.
+  if (end != buffer) std::memmove(end, buffer, n);
+  dest.pending_size += n;
   dest.position += n;
+}
+
+std::uint8_t* reserve_bytes(DestFile& dest, std::uint64_t n) {
+  // At most kDestBufferSize bytes are pending, so the room lies inside this many.
+  const std::uint64_t needed = kDestBufferSize + std::max<std::uint64_t>(kDestBufferSize, n);
+  if (needed > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
+  grow_pending(dest, static_cast<std::size_t>(needed));
+  return dest.pending.get() + dest.pending_size;
 }
 
 void put_u32(DestFile& dest, std::uint32_t value) {
@@ -89,13 +111,12 @@ void seek(DestFile& dest, std::uint64_t offset) {
 std::uint64_t position(const DestFile& dest) { return dest.position; }
 
 void flush(DestFile& dest) {
-  if (dest.pending.empty()) return;
-  // Cleared before the write, so that a failed write is not tried again by a later flush.
-  std::vector<std::uint8_t> bytes;
-  bytes.swap(dest.pending);
-  platform::write_at(dest.handle, dest.pending_start, bytes.data(), bytes.size());
-  bytes.clear();
-  dest.pending.swap(bytes);
+  if (dest.pending_size == 0) return;
+  // Emptied before the write, so that a failed write is not tried again by a later flush. The
+  // bytes themselves stay where they are until something is written after them.
+  const std::size_t n = dest.pending_size;
+  dest.pending_size = 0;
+  platform::write_at(dest.handle, dest.pending_start, dest.pending.get(), n);
 }
 
 void close(DestFile& dest) {

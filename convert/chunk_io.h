@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,7 +35,11 @@ struct DestFile {
   platform::FileHandle handle;
   std::uint64_t position = 0;       // where the next byte goes
   std::uint64_t pending_start = 0;  // file offset of pending[0]
-  std::vector<std::uint8_t> pending;  // written but not yet handed to the system
+  // The first pending_size bytes are written but not yet handed to the system; the buffer
+  // holds pending_capacity bytes.
+  std::unique_ptr<std::uint8_t[]> pending;
+  std::size_t pending_size = 0;
+  std::size_t pending_capacity = 0;
 };
 
 // Standard output's one buffer, and where its text goes. Tests give their own sinks.
@@ -62,6 +67,11 @@ void close(SourceFile& source);
 
 // Writes n bytes at the position and moves on by n.
 void put_bytes(DestFile& dest, const void* buffer, std::size_t n);
+// Room for n bytes right behind the pending ones; nothing is handed to the system. Bytes made in
+// the room and then written from there with put_bytes, after whatever is put in front of them,
+// are copied only when a flush came between. The room stays valid until the next reserve_bytes
+// or close. Throws std::bad_alloc when n bytes cannot be held.
+std::uint8_t* reserve_bytes(DestFile& dest, std::uint64_t n);
 // Writes the value as four bytes, least significant first.
 void put_u32(DestFile& dest, std::uint32_t value);
 // Moves the position; pending bytes are handed to the system first.

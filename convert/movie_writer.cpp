@@ -5,6 +5,8 @@
 #include <cinttypes>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 
 #include "convert/jpeg_fixup.h"
 
@@ -77,10 +79,10 @@ bool write_movie(ConversionState& state) {
   if (!measure_frames(state, frames, largest)) return false;
   state.out_index.assign(std::size_t{state.seconds} * 16, IndexEntry{});
   if (state.seconds == 0) return true;
-  const std::size_t buffer_size = static_cast<std::size_t>(
-      std::max<std::uint64_t>(FRAME_BUFFER_SIZE, fixed_frame_length(largest)));
-  std::vector<std::uint8_t> input(buffer_size);
-  std::vector<std::uint8_t> output(buffer_size);
+  // Not zeroed: a frame's bytes are read or zeroed before they are used.
+  const std::uint64_t input_size = std::max<std::uint64_t>(FRAME_BUFFER_SIZE, largest);
+  if (input_size > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
+  std::unique_ptr<std::uint8_t[]> input(new std::uint8_t[static_cast<std::size_t>(input_size)]);
 
   const std::uint64_t audio_needed = std::uint64_t{state.seconds} * AUDIO_RATE;
   if (state.audio_data.size() < audio_needed) {
@@ -102,11 +104,15 @@ bool write_movie(ConversionState& state) {
       const IndexEntry& entry = state.source_index[cursor];
       seek(src, state.movi_base + entry.dwChunkOffset + 8);
       std::size_t length = entry.dwChunkLength;
-      std::size_t got = get_bytes(src, input.data(), length);
+      std::size_t got = get_bytes(src, input.get(), length);
       // Only a source cut short since the frame was measured delivers less; keep output stable.
-      std::memset(input.data() + got, 0, length - got);
+      std::memset(input.get() + got, 0, length - got);
+      // The frame is fixed up right where the destination's buffer takes it in, behind room
+      // for the chunk header, so that put_bytes need not copy it again.
+      std::uint8_t* output =
+          reserve_bytes(dst, 8 + (std::uint64_t{length} + HUFFMAN_SEGMENT_SIZE + 3) / 4 * 4) + 8;
       const std::uint32_t frame_number = second * FRAMES_PER_SECOND + j;
-      if (!fix_jpeg_frame(input.data(), output.data(), length)) {
+      if (!fix_jpeg_frame(input.get(), output, length)) {
         report_progress(out, "Warning! ffda (start MJPEG scanline) was not found in frame %" PRIu32 "\n",
                         frame_number);
       }
@@ -116,7 +122,7 @@ bool write_movie(ConversionState& state) {
       }
       put_u32(dst, fourcc("00dc"));
       put_u32(dst, static_cast<std::uint32_t>(length));
-      put_bytes(dst, output.data(), length);
+      put_bytes(dst, output, length);
       state.out_index[std::size_t{second} * 16 + 1 + j] = {
           fourcc("00dc"), AVIIF_KEYFRAME, state.movi_size, static_cast<std::uint32_t>(length)};
       state.movi_size += static_cast<std::uint32_t>(length) + 8;

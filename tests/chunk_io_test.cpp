@@ -62,6 +62,42 @@ TEST(ChunkIo, WriteBehindTheEndLeavesZerosInTheGap) {
   EXPECT_EQ(file[8], 0xAB);
 }
 
+TEST(ChunkIo, BytesMadeInReservedRoomArriveWhereverTheBufferIsHandedOn) {
+  // Bytes pending before the room is taken, and the length of the data made in it behind an
+  // 8-byte header: around the 256 KiB at which the buffer is handed on, and beyond.
+  constexpr std::size_t kBlock = 256 * 1024;
+  struct Case {
+    std::size_t pending;
+    std::size_t data;
+  };
+  const Case cases[] = {
+      {0, 1000},          {100, 1000},        {kBlock - 1008, 1000}, {kBlock - 1007, 1000},
+      {kBlock - 8, 1000}, {kBlock - 6, 1000}, {kBlock - 4, 1000},    {kBlock - 1, 1000},
+      {1000, kBlock - 8}, {1000, kBlock},     {kBlock - 2, 300000},  {5, 0},
+  };
+  for (const Case& c : cases) {
+    Files files({});
+    Bytes expected(c.pending, 0x11);
+    put_bytes(files.dest, expected.data(), expected.size());
+    for (int chunk = 0; chunk < 2; ++chunk) {  // the second room follows the first
+      std::uint8_t* room = reserve_bytes(files.dest, 8 + c.data);
+      Bytes data(c.data);
+      for (std::size_t i = 0; i < c.data; ++i) data[i] = static_cast<std::uint8_t>(i * 7 + chunk);
+      std::copy(data.begin(), data.end(), room + 8);
+      put_u32(files.dest, 0x63643030);
+      put_u32(files.dest, static_cast<std::uint32_t>(c.data));
+      put_bytes(files.dest, room + 8, c.data);
+      expected.insert(expected.end(), {'0', '0', 'd', 'c'});
+      const Bytes size = {static_cast<std::uint8_t>(c.data), static_cast<std::uint8_t>(c.data >> 8),
+                          static_cast<std::uint8_t>(c.data >> 16), 0};
+      expected.insert(expected.end(), size.begin(), size.end());
+      expected.insert(expected.end(), data.begin(), data.end());
+    }
+    EXPECT_EQ(position(files.dest), expected.size());
+    EXPECT_TRUE(files.written() == expected) << "pending " << c.pending << ", data " << c.data;
+  }
+}
+
 TEST(ChunkIo, GetBytesAtTheEndDeliversWhatIsThereAndLeavesTheRest) {
   Files files({1, 2, 3, 4, 5, 6});
   seek(files.source, 3);

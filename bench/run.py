@@ -1,0 +1,345 @@
+#!/usr/bin/env python3
+"""Measures reelfix on generated MJPEG AVI sources and prints the figures.
+
+Makes the sources (with FFmpeg when present, otherwise with bench/make_source), builds reelfix
+in Release in its own build directory, then times, alternately and after one warm-up round:
+
+  * a 200-second source: reelfix, `cat src > dst`, `dd` (a copy through the program's own
+    memory, for comparison: GNU cat 9 copies inside the kernel) and, with FFmpeg, a stream copy
+    that also inserts Huffman tables (`ffmpeg -c copy -bsf:v mjpeg2jpeg`);
+  * a 3-minute and a 60-minute source made with the same settings: reelfix on each.
+
+It prints the median wall and CPU times, the ratios reelfix / cat and 60 min / 3 min, the peak
+resident memory of every reelfix run, and the throughput of the Google Benchmark of
+fix_jpeg_frame. Each destination is removed before each run (outside the timed span) unless
+--replace is given.
+The page cache is warm: every source is read once before the first round, and written data
+is synced before every timed run so that earlier writes do not spill into it.
+
+With --baseline OLD_BINARY an older reelfix is timed in the same rounds as well, and the
+outputs and console texts of both are compared (the date text at offsets 320..343 masked).
+
+It is a measuring tool, not a test: it exits 0 once the figures are printed, whatever they are.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+# Sources: (seconds, purpose). The 3- and 60-minute ones share their settings.
+SHORT_SECONDS = 200
+PAIR_SECONDS = (180, 3600)
+
+# FFmpeg settings: 320x240 at quality 5 gives about 33 MB for 200 seconds.
+FFMPEG_SIZE = "320x240"
+FFMPEG_QUALITY = 5
+# Fallback frame sizes for bench/make_source: about 33 MB for 200 seconds, and smaller frames
+# for the 3/60-minute pair, since the generator holds the whole file in memory twice.
+FALLBACK_FRAME_SIZE = 10300
+FALLBACK_PAIR_FRAME_SIZE = 4000
+
+DATE_TEXT = (320, 344)  # bytes of the destination that hold the conversion's date
+
+
+def parse_arguments():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rounds", type=int, default=7, help="timed rounds (default 7)")
+    parser.add_argument("--cache", help="where sources and outputs go (default: "
+                        "$REELFIX_BENCH_CACHE, $XDG_CACHE_HOME/reelfix-bench or /tmp/reelfix-bench)")
+    parser.add_argument("--build", default=os.path.join(REPO, "build-bench"),
+                        help="Release build directory (default: build-bench in the repository)")
+    parser.add_argument("--reelfix", help="time this binary instead of building one")
+    parser.add_argument("--baseline", help="also time this older reelfix binary and compare outputs")
+    parser.add_argument("--no-ffmpeg", action="store_true",
+                        help="make sources with bench/make_source and skip the FFmpeg timing")
+    parser.add_argument("--replace", action="store_true",
+                        help="let every run replace the previous run's destination instead of "
+                        "removing it first (adds the file system's cost of freeing it)")
+    parser.add_argument("--skip-jpeg-bench", action="store_true",
+                        help="do not run the fix_jpeg_frame Google Benchmark")
+    return parser.parse_args()
+
+
+def cache_directory(args):
+    if args.cache:
+        return os.path.abspath(args.cache)
+    if os.environ.get("REELFIX_BENCH_CACHE"):
+        return os.path.abspath(os.environ["REELFIX_BENCH_CACHE"])
+    if os.environ.get("XDG_CACHE_HOME"):
+        return os.path.join(os.environ["XDG_CACHE_HOME"], "reelfix-bench")
+    return "/tmp/reelfix-bench"
+
+
+def run_checked(argv, what):
+    result = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if result.returncode != 0:
+        sys.stderr.write(result.stdout)
+        sys.exit(f"{what} failed (exit status {result.returncode})")
+    return result.stdout
+
+
+def build(args, need_generator):
+    """Configures and builds in Release; returns the build directory."""
+    configure = ["cmake", "-S", REPO, "-B", args.build, "-DCMAKE_BUILD_TYPE=Release",
+                 "-DREELFIX_BUILD_TESTS=OFF", "-DREELFIX_BUILD_BENCHMARKS=ON"]
+    if shutil.which("ninja") and not os.path.exists(os.path.join(args.build, "CMakeCache.txt")):
+        configure += ["-G", "Ninja"]
+    run_checked(configure, "configuring the Release build")
+    targets = ["reelfix", "time_command"]
+    if need_generator:
+        targets.append("make_source")
+    if not args.skip_jpeg_bench:
+        targets.append("jpeg_fixup_bench")
+    run_checked(["cmake", "--build", args.build, "--target"] + targets, "building")
+
+
+def make_sources(cache, build_dir, use_ffmpeg):
+    """Returns {seconds: path}, generating what the cache lacks."""
+    sources = {}
+    for seconds in (SHORT_SECONDS,) + PAIR_SECONDS:
+        if use_ffmpeg:
+            name = f"ffmpeg-{FFMPEG_SIZE}-q{FFMPEG_QUALITY}-{seconds}s.avi"
+        else:
+            frame = FALLBACK_FRAME_SIZE if seconds == SHORT_SECONDS else FALLBACK_PAIR_FRAME_SIZE
+            name = f"builder-{frame}B-{seconds}s.avi"
+        path = os.path.join(cache, name)
+        sources[seconds] = path
+        if os.path.exists(path):
+            continue
+        print(f"making {name} ...", flush=True)
+        part = path + ".part"
+        if use_ffmpeg:
+            run_checked(["ffmpeg", "-v", "error", "-y",
+                         "-f", "lavfi", "-i", f"testsrc2=size={FFMPEG_SIZE}:rate=15",
+                         "-f", "lavfi", "-i", "sine=sample_rate=11024", "-t", str(seconds),
+                         "-c:v", "mjpeg", "-q:v", str(FFMPEG_QUALITY),
+                         "-c:a", "pcm_u8", "-ac", "1", "-ar", "11024", "-f", "avi", part],
+                        f"FFmpeg making {name}")
+        else:
+            run_checked([os.path.join(build_dir, "bench", "make_source"), part, str(seconds),
+                         str(frame)], f"make_source making {name}")
+        os.replace(part, path)
+    return sources
+
+
+def warm(path):
+    with open(path, "rb") as f:
+        while f.read(1 << 20):
+            pass
+
+
+def timed_run(timer, command):
+    """One run of the command through bench/time_command, the destination removed first
+    unless it is to be replaced, and written data synced. Records wall time, CPU time (user
+    and system) and peak resident memory."""
+    if not command.replace and os.path.exists(command.dest):
+        os.remove(command.dest)
+    os.sync()
+    argv = [timer] + (["-o", command.stdout_path] if command.stdout_path else []) + ["--"]
+    result = subprocess.run(argv + command.argv, stdout=subprocess.PIPE, text=True)
+    if result.returncode != 0:
+        sys.exit(f"{' '.join(command.argv)} failed (exit status {result.returncode})")
+    wall_us, user_us, system_us, peak_kb = (int(v) for v in result.stdout.split())
+    command.times.append(wall_us / 1e6)
+    command.cpu_times.append((user_us + system_us) / 1e6)
+    command.peaks.append(peak_kb)
+
+
+class Command:
+    """A command line, the destination it writes (removed before each run unless `replace`),
+    and its figures."""
+
+    def __init__(self, label, argv, dest, stdout_to_dest=False, replace=False):
+        self.label = label
+        self.argv = argv
+        self.dest = dest
+        self.stdout_path = dest if stdout_to_dest else None
+        self.replace = replace
+        self.times = []
+        self.cpu_times = []
+        self.peaks = []
+
+    def median_ms(self):
+        return statistics.median(self.times) * 1000
+
+    def median_cpu_ms(self):
+        return statistics.median(self.cpu_times) * 1000
+
+
+def ratio(a, b):
+    """a / b for wall and CPU time medians."""
+    return (f"{a.median_ms() / b.median_ms():.2f} wall time, "
+            f"{a.median_cpu_ms() / b.median_cpu_ms():.2f} CPU time")
+
+
+def measure(timer, commands, rounds):
+    """One warm-up round, then `rounds` rounds; each round runs every command once, the order
+    turning by one each round."""
+    for command in commands:
+        timed_run(timer, command)
+        command.times, command.cpu_times, command.peaks = [], [], []
+    for r in range(rounds):
+        for i in range(len(commands)):
+            timed_run(timer, commands[(i + r) % len(commands)])
+
+
+def print_table(title, commands):
+    print(title)
+    print(f"  {'':<26}{'wall median':>12}{'min':>10}{'max':>10}{'CPU median':>12}{'peak RSS':>11}")
+    for c in commands:
+        print(f"  {c.label:<26}{c.median_ms():>9.1f} ms{min(c.times) * 1000:>7.1f} ms"
+              f"{max(c.times) * 1000:>7.1f} ms{c.median_cpu_ms():>9.1f} ms"
+              f"{max(c.peaks) / 1024:>8.2f} MB")
+
+
+def outputs_agree(a, b):
+    """Compares two destinations with the date text masked."""
+    with open(a, "rb") as f:
+        x = bytearray(f.read())
+    with open(b, "rb") as f:
+        y = bytearray(f.read())
+    if len(x) != len(y):
+        return False
+    for data in (x, y):
+        data[DATE_TEXT[0]:DATE_TEXT[1]] = bytes(DATE_TEXT[1] - DATE_TEXT[0])
+    return x == y
+
+
+def compare_with_baseline(new, old, source, cache):
+    """Converts once with each binary and compares destinations and console texts."""
+    results = []
+    for binary, tag in ((new, "new"), (old, "old")):
+        dest = os.path.join(cache, f"check-{tag}.avi")
+        text = subprocess.run([binary, source, dest], stdout=subprocess.PIPE).stdout
+        results.append((dest, text))
+    same_file = outputs_agree(results[0][0], results[1][0])
+    same_text = results[0][1] == results[1][1]
+    for dest, _ in results:
+        os.remove(dest)
+    return same_file and same_text
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown CPU"
+
+
+def jpeg_bench(build_dir):
+    binary = os.path.join(build_dir, "bench", "jpeg_fixup_bench")
+    out = run_checked([binary, "--benchmark_repetitions=5", "--benchmark_format=json"],
+                      "jpeg_fixup_bench")
+    report = json.loads(out)
+    rates = [b["bytes_per_second"] for b in report["benchmarks"]
+             if b.get("run_type") == "iteration"]
+    return statistics.median(rates)
+
+
+def main():
+    args = parse_arguments()
+    cache = cache_directory(args)
+    os.makedirs(cache, exist_ok=True)
+    use_ffmpeg = not args.no_ffmpeg and shutil.which("ffmpeg") is not None
+    build(args, need_generator=not use_ffmpeg)
+    timer = os.path.join(args.build, "bench", "time_command")
+    reelfix = os.path.abspath(args.reelfix or os.path.join(args.build, "reelfix"))
+    baseline = os.path.abspath(args.baseline) if args.baseline else None
+
+    sources = make_sources(cache, args.build, use_ffmpeg)
+    for path in sources.values():
+        warm(path)
+
+    print(f"reelfix benchmark, {datetime.date.today().isoformat()}, "
+          f"{os.cpu_count()} CPUs, {cpu_model()}, {platform.system()} {platform.release()}")
+    print(f"reelfix: {reelfix}")
+    if baseline:
+        print(f"baseline: {baseline}")
+    print(f"{args.rounds} rounds after one warm-up round, commands alternating; warm page cache; "
+          + ("each destination replaced" if args.replace else "each destination removed first"))
+    print()
+
+    def command(label, argv, name, stdout_to_dest=False, dest_prefix=""):
+        """The destination goes to standard output, or is the last argument (after
+        dest_prefix, for dd's "of=")."""
+        dest = os.path.join(cache, f"out-{name}.avi")
+        if not stdout_to_dest:
+            argv = argv + [dest_prefix + dest]
+        return Command(label, argv, dest, stdout_to_dest, args.replace)
+
+    short = sources[SHORT_SECONDS]
+    # cat may copy inside the kernel (copy_file_range, GNU coreutils 9); dd always reads into
+    # its own memory and writes from there, as reelfix must, so it is shown for comparison.
+    commands = [command("reelfix", [reelfix, short], "reelfix"),
+                command("cat", ["cat", short], "cat", stdout_to_dest=True),
+                command("dd bs=256K", ["dd", f"if={short}", "bs=256K", "status=none"], "dd",
+                        dest_prefix="of=")]
+    if baseline:
+        commands.insert(1, command("baseline", [baseline, short], "baseline"))
+    if use_ffmpeg:
+        commands.append(command("ffmpeg -c copy mjpeg2jpeg",
+                                ["ffmpeg", "-v", "error", "-y", "-i", short, "-c", "copy",
+                                 "-bsf:v", "mjpeg2jpeg"], "ffmpeg"))
+    measure(timer, commands, args.rounds)
+    print_table(f"{SHORT_SECONDS} s source: {os.path.basename(short)} "
+                f"({os.path.getsize(short) / 1e6:.1f} MB)", commands)
+    by_label = {c.label: c for c in commands}
+    print(f"  reelfix / cat: {ratio(by_label['reelfix'], by_label['cat'])}  (target: wall at most 1.25)")
+    print(f"  reelfix / dd: {ratio(by_label['reelfix'], by_label['dd bs=256K'])}")
+    if baseline:
+        print(f"  reelfix / baseline: {ratio(by_label['reelfix'], by_label['baseline'])}")
+    print()
+
+    short_pair, long_pair = (sources[s] for s in PAIR_SECONDS)
+    pair = [command("reelfix 3 min", [reelfix, short_pair], "reelfix"),
+            command("reelfix 60 min", [reelfix, long_pair], "reelfix")]
+    if baseline:
+        pair += [command("baseline 3 min", [baseline, short_pair], "baseline"),
+                 command("baseline 60 min", [baseline, long_pair], "baseline")]
+    measure(timer, pair, args.rounds)
+    print_table(f"3 and 60 minutes: {os.path.basename(short_pair)} "
+                f"({os.path.getsize(short_pair) / 1e6:.1f} MB), {os.path.basename(long_pair)} "
+                f"({os.path.getsize(long_pair) / 1e6:.1f} MB)", pair)
+    print(f"  reelfix 60 min / 3 min: {ratio(pair[1], pair[0])}  (target: wall at most 1.30)")
+    if baseline:
+        print(f"  baseline 60 min / 3 min: {ratio(pair[3], pair[2])}")
+    print()
+
+    peaks = [(SHORT_SECONDS, by_label["reelfix"]), (PAIR_SECONDS[0], pair[0]),
+             (PAIR_SECONDS[1], pair[1])]
+    print("peak resident memory of reelfix: " +
+          ", ".join(f"{s} s {max(c.peaks) / 1024:.2f} MB" for s, c in peaks) +
+          "  (target at most 8 MB)")
+
+    if baseline:
+        agree = all(compare_with_baseline(reelfix, baseline, sources[s], cache)
+                    for s in (SHORT_SECONDS,) + PAIR_SECONDS)
+        print("outputs and console texts of reelfix and baseline (date masked): " +
+              ("identical" if agree else "DIFFERENT"))
+
+    for c in commands + pair:
+        if os.path.exists(c.dest):
+            os.remove(c.dest)
+
+    if not args.skip_jpeg_bench:
+        rate = jpeg_bench(args.build)
+        print(f"fix_jpeg_frame on a 25 KB frame (median of 5): {rate / 1e9:.2f} GB/s"
+              "  (target at least 4 GB/s)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
