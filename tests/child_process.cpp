@@ -62,6 +62,12 @@ Child start_reelfix(const std::vector<std::string>& arguments, const ChildOption
   return Child{pid, output[0], error[0]};
 }
 
+bool has_ended(const Child& child) {
+  siginfo_t info{};
+  return waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid != 0;
+}
+
 ChildEnd finish(Child& child) {
   ChildEnd end;
   struct pollfd fds[2] = {{child.output, POLLIN, 0}, {child.error, POLLIN, 0}};

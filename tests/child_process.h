@@ -38,6 +38,9 @@ struct ChildEnd {
 // Starts the reelfix program with the arguments and the limits.
 Child start_reelfix(const std::vector<std::string>& arguments, const ChildOptions& options = {});
 
+// True once the child has ended; it is not yet reaped, finish still reports how.
+bool has_ended(const Child& child);
+
 // Reads both streams to their end, waits for the child and closes the pipes.
 ChildEnd finish(Child& child);
 

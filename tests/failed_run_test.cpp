@@ -69,7 +69,8 @@ TEST(FailedRun, AnInterruptRemovesTheTemporaryFile) {
 
     // More than the header texts in the pipe: the movie is being written and is stuck.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (pending_bytes(child.output) <= 4096 && std::chrono::steady_clock::now() < deadline) {
+    while (pending_bytes(child.output) <= 4096 && !testing::has_ended(child) &&
+           std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     EXPECT_GT(pending_bytes(child.output), 4096);
