@@ -53,7 +53,9 @@ void write_audio_chunk(ConversionState& state, std::uint32_t second) {
       std::min<std::uint64_t>(AUDIO_RATE, state.audio_data.size() > from
                                               ? state.audio_data.size() - from
                                               : 0));
-  put_bytes(dst, state.audio_data.data() + from, available);
+  // Past the end of the gathered audio there is no position to point at (a movie without any
+  // audio has no buffer at all), so only a second that has audio takes some.
+  if (available > 0) put_bytes(dst, state.audio_data.data() + from, available);
   put_bytes(dst, kSilence.data(), AUDIO_RATE - available);
   state.out_index[std::size_t{second} * 16] = {fourcc("01wb"), 0, state.movi_size, AUDIO_RATE};
   state.movi_size += kAudioChunkTotal;
