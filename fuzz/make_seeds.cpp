@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string dir = argv[1];
-  auto write = [&](const std::string& name, const SourceSpec& spec) {
-    reelfix::testing::write_file(dir + "/" + name, build_source(spec).bytes);
+  auto write = [&](const std::string& name, const SourceSpec& plan) {
+    reelfix::testing::write_file(dir + "/" + name, build_source(plan).bytes);
   };
 
   // One second of tiny frames and a little audio.
@@ -34,10 +34,10 @@ int main(int argc, char** argv) {
 
   // Two seconds, the audio in a short chunk per second.
   {
-    SourceSpec spec = standard_source(30, 24, 0);
-    spec.movie.insert(spec.movie.begin() + 15, Chunk{"01wb", Bytes(33, 0x70)});
-    spec.movie.insert(spec.movie.begin(), Chunk{"01wb", Bytes(31, 0x90)});
-    write("built-two-seconds.avi", spec);
+    SourceSpec plan = standard_source(30, 24, 0);
+    plan.movie.insert(plan.movie.begin() + 15, Chunk{"01wb", Bytes(33, 0x70)});
+    plan.movie.insert(plan.movie.begin(), Chunk{"01wb", Bytes(31, 0x90)});
+    write("built-two-seconds.avi", plan);
   }
 
   // Two seconds of frames and no audio at all: the movie's sound is silence.
@@ -46,41 +46,41 @@ int main(int argc, char** argv) {
   // Chunks on every walk: a stream name in the video list, JUNK behind the stream lists, an
   // INFO list and JUNK between the header list and the movie list.
   {
-    SourceSpec spec = standard_source(15, 20, 16);
-    spec.video_list_extra = {{"strn", text("video\0\0\0")}};
-    spec.after_stream_lists = {{"JUNK", Bytes(4, 0)}};
+    SourceSpec plan = standard_source(15, 20, 16);
+    plan.video_list_extra = {{"strn", text("video\0\0\0")}};
+    plan.after_stream_lists = {{"JUNK", Bytes(4, 0)}};
     Bytes info = text("INFOISFT");
     info.insert(info.end(), {8, 0, 0, 0, 'L', 'a', 'v', 'f', '5', '9', 0, 0});
-    spec.after_header_list = {{"LIST", info}, {"JUNK", Bytes(8, 0)}};
-    write("built-extra-chunks.avi", spec);
+    plan.after_header_list = {{"LIST", info}, {"JUNK", Bytes(8, 0)}};
+    write("built-extra-chunks.avi", plan);
   }
 
   // Frames without FF DA, of odd lengths, listed in reverse and one of them twice.
   {
-    SourceSpec spec = standard_source(0);
+    SourceSpec plan = standard_source(0);
     for (std::size_t i = 0; i < 15; ++i) {
-      spec.movie.push_back({"00dc", reelfix::testing::jpeg_like_frame(
+      plan.movie.push_back({"00dc", reelfix::testing::jpeg_like_frame(
                                         9 + i, static_cast<std::size_t>(-1),
                                         static_cast<std::uint8_t>(i))});
     }
     std::vector<std::size_t> order;
     for (std::size_t i = 15; i-- > 0;) order.push_back(i);
     order.push_back(3);
-    spec.index_order = order;
-    write("built-no-scan-marker.avi", spec);
+    plan.index_order = order;
+    write("built-no-scan-marker.avi", plan);
   }
 
   // Short headers, a declared RIFF size that the file does not reach, an index with entries of
   // another stream, and bytes behind the index.
   {
-    SourceSpec spec = standard_source(15, 16, 20);
-    spec.avih_size = 40;
-    spec.video_strh_size = 48;
-    spec.audio_strh_size = 52;
-    spec.riff_size = 0x00100000;
-    spec.extra_index_entries = {{reelfix::fourcc("02tx"), 0, 4, 8}};
-    spec.trailing = Bytes(7, 0xEE);
-    write("built-odd-headers.avi", spec);
+    SourceSpec plan = standard_source(15, 16, 20);
+    plan.avih_size = 40;
+    plan.video_strh_size = 48;
+    plan.audio_strh_size = 52;
+    plan.riff_size = 0x00100000;
+    plan.extra_index_entries = {{reelfix::fourcc("02tx"), 0, 4, 8}};
+    plan.trailing = Bytes(7, 0xEE);
+    write("built-odd-headers.avi", plan);
   }
   return 0;
 }

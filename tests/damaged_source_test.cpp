@@ -35,11 +35,11 @@ Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end(
 // Two seconds of small frames, a full and a short audio chunk, and an INFO list and a JUNK
 // chunk on the walk from the header list to the movie list.
 SourceSpec small_source() {
-  SourceSpec spec = testing::standard_source(30, 64, AUDIO_RATE + 100);
+  SourceSpec plan = testing::standard_source(30, 64, AUDIO_RATE + 100);
   Bytes info = text_bytes("INFOISFT");
   info.insert(info.end(), {8, 0, 0, 0, 'L', 'a', 'v', 'f', '5', '9', 0, 0});
-  spec.after_header_list = {{"LIST", info}, {"JUNK", Bytes(20, 0)}};
-  return spec;
+  plan.after_header_list = {{"LIST", info}, {"JUNK", Bytes(20, 0)}};
+  return plan;
 }
 
 // The last line of the text, without its line end. Progress texts end in a carriage return
@@ -56,15 +56,15 @@ struct Damage {
 };
 
 std::vector<Damage> catalogue() {
-  const SourceSpec spec = small_source();
-  const BuiltSource base = testing::build_source(spec);
+  const SourceSpec plan = small_source();
+  const BuiltSource base = testing::build_source(plan);
   const Bytes& b = base.bytes;
   const std::uint32_t info = base.size_fields.at("hdrl") + 4 + load_u32(b.data() + 16);
   const std::uint32_t junk = info + 8 + load_u32(b.data() + info + 4);
   auto entry = [&](std::size_t i) -> std::uint32_t {  // offset of index entry i
     return base.idx1 + 8 + static_cast<std::uint32_t>(i * IndexEntry::kSize);
   };
-  const std::size_t entries = spec.movie.size();
+  const std::size_t entries = plan.movie.size();
   auto cut = [&](std::size_t n) { return Bytes(b.begin(), b.begin() + static_cast<long>(n)); };
   auto set = [&](std::vector<std::pair<std::uint32_t, std::uint32_t>> fields) {
     Bytes damaged = b;
@@ -94,7 +94,7 @@ std::vector<Damage> catalogue() {
       add("index entry " + std::to_string(i) + " offset " + hex(v), set({{entry(i) + 8, v}}));
       add("index entry " + std::to_string(i) + " length " + hex(v), set({{entry(i) + 12, v}}));
     }
-  add("a zero-size chunk on the walk", [&] { SourceSpec s = spec; s.after_header_list.insert(s.after_header_list.begin(), Chunk{"JUNK", {}}); return built(s); }());
+  add("a zero-size chunk on the walk", [&] { SourceSpec s = plan; s.after_header_list.insert(s.after_header_list.begin(), Chunk{"JUNK", {}}); return built(s); }());
   add("JUNK size 2^32 - 8: a 32-bit walk comes back to it", set({{junk + 4, 0xFFFFFFF8}}));
   add("audio strl size 2^32 - 4: a 32-bit sum points at its own size", set({{base.size_fields.at("audio_strl"), 0xFFFFFFFC}}));
   add("frame length 2^32 - 8: a 32-bit end wraps to its start", set({{entry(1) + 12, 0xFFFFFFF8}}));
@@ -105,9 +105,9 @@ std::vector<Damage> catalogue() {
   add("audio ends one byte behind the end of the file", past_end(0));
   add("an index of other stream ids only", [&] { Bytes d = b; for (std::size_t i = 0; i < entries; ++i) std::copy_n("02wb", 4, d.begin() + entry(i)); return d; }());
   add("idx1 size not a multiple of 16", set({{base.size_fields.at("idx1"), 17}}));
-  add("no idx1 behind the movie list", [&] { SourceSpec s = spec; s.with_index = false; return built(s); }());
+  add("no idx1 behind the movie list", [&] { SourceSpec s = plan; s.with_index = false; return built(s); }());
   add("a movie list without the movi type", [&] { Bytes d = b; std::copy_n("mova", 4, d.begin() + base.movi_fourcc); return d; }());
-  add("three seconds of frames, one of them listed 45 times", [&] { SourceSpec s = spec; s.index_order = std::vector<std::size_t>(45, 1); return built(s); }());
+  add("three seconds of frames, one of them listed 45 times", [&] { SourceSpec s = plan; s.index_order = std::vector<std::size_t>(45, 1); return built(s); }());
   // clang-format on
   return table;
 }
