@@ -22,7 +22,7 @@ if [[ -z ${TMPDIR:-} && -d /dev/shm && -w /dev/shm ]]; then
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/corpus"
+mkdir "$work/corpus" "$work/scratch"
 cp fuzz/corpus/*.avi "$work/corpus/"
 find tests/data/regressions -type f ! -name README -exec cp {} "$work/corpus/" \;
 findings="$build/findings"
@@ -32,8 +32,9 @@ export ASAN_OPTIONS=detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # Sources of up to 64 KiB. An input that small backs no allocation of 256 MiB, and no input may
 # take 10 seconds.
+# Its scratch directory lies inside the work directory, so it goes even after a finding.
 status=0
-"$build/fuzz/convert_fuzzer" -max_total_time="$seconds" -dict=fuzz/avi.dict -max_len=65536 \
+TMPDIR="$work/scratch" "$build/fuzz/convert_fuzzer" -max_total_time="$seconds" -dict=fuzz/avi.dict -max_len=65536 \
   -timeout=10 -malloc_limit_mb=256 -print_final_stats=1 -artifact_prefix="$findings/" \
   "$work/corpus" >"$work/log" 2>&1 || status=$?
 
