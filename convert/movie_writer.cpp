@@ -55,7 +55,9 @@ void write_audio_chunk(ConversionState& state, std::uint32_t second) {
       std::min<std::uint64_t>(AUDIO_RATE, state.audio_data.size() > from
                                               ? state.audio_data.size() - from
                                               : 0));
-  put_bytes(dst, state.audio_data.data() + from, available);
+  // Past the end of the gathered audio there is no position to point at (a movie without any
+  // audio has no buffer at all), so only a second that has audio takes some.
+  if (available > 0) put_bytes(dst, state.audio_data.data() + from, available);
   put_bytes(dst, kSilence.data(), AUDIO_RATE - available);
   state.out_index[std::size_t{second} * 16] = {fourcc("01wb"), 0, state.movi_size, AUDIO_RATE};
   state.movi_size += kAudioChunkTotal;
@@ -89,14 +91,22 @@ bool write_movie(ConversionState& state) {
     report_progress(out, "Warning! %" PRIu64 " bytes of audio are missing and are replaced by silence\n",
                     audio_needed - state.audio_data.size());
   }
-  // The finished file must stay within what a 32-bit RIFF size can describe.
+  // The finished file must stay within what a 32-bit RIFF size can describe. Every chunk,
+  // audio or frame, is measured against it before it is written, so the 32-bit movie size
+  // never wraps.
   const std::uint64_t size_limit = std::numeric_limits<std::uint32_t>::max() -
                                    MOVI_FOURCC_OFFSET - std::uint64_t{state.seconds} * 256;
+  auto fits = [&](std::uint64_t chunk_total) {
+    if (state.movi_size + chunk_total <= size_limit) return true;
+    report_text(out, "\nThe converted movie would be larger than an AVI file can be (4 GB).\n");
+    return false;
+  };
 
   std::size_t cursor = 0;  // into source_index; only moves forward
   for (std::uint32_t second = 0; second < state.seconds; ++second) {
     report_progress(out, "\rConverting second %" PRIu32 " of %" PRIu32 "..", second + 1,
                     state.seconds);
+    if (!fits(kAudioChunkTotal)) return false;
     write_audio_chunk(state, second);
     for (std::uint32_t j = 0; j < FRAMES_PER_SECOND; ++j) {
       // measure_frames saw `frames` "00dc" entries, so the cursor finds one.
@@ -116,10 +126,7 @@ bool write_movie(ConversionState& state) {
         report_progress(out, "Warning! ffda (start MJPEG scanline) was not found in frame %" PRIu32 "\n",
                         frame_number);
       }
-      if (state.movi_size + 8 + std::uint64_t{length} > size_limit) {
-        report_text(out, "\nThe converted movie would be larger than an AVI file can be (4 GB).\n");
-        return false;
-      }
+      if (!fits(8 + std::uint64_t{length})) return false;
       put_u32(dst, fourcc("00dc"));
       put_u32(dst, static_cast<std::uint32_t>(length));
       put_bytes(dst, output, length);

@@ -1,5 +1,7 @@
-// An independent reading of a finished destination: does it hold together as the camera's
-// layout? Used by the tests and by the fuzzer on every conversion that completes.
+// The structural rules every finished destination keeps, whatever source it came from: the
+// RIFF size, the fixed header area, a movie list of whole seconds (one "01wb" chunk of 11024
+// bytes, then fifteen "00dc" chunks) lying back to back, and an idx1 index right behind it
+// that lists exactly those chunks. Shared by the tests and the fuzzer.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +10,7 @@
 
 namespace reelfix::testing {
 
-// "" when the file holds together, otherwise the first thing that does not: the RIFF size is
-// the file's length - 8; the header area is 2048 bytes and the movie list follows it; the
-// movie list size and the idx1 chunk agree with the file, which ends with the last entry; every
-// index entry names the chunk at 2056 + its offset, with that identifier and size; every second
-// is one "01wb" chunk of 11024 bytes then fifteen "00dc" chunks; the patched lengths agree.
+// An empty text when the bytes keep every rule; otherwise the first rule broken, in words.
 std::string check_camera_file(const std::vector<std::uint8_t>& file);
 
 }  // namespace reelfix::testing

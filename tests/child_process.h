@@ -1,0 +1,68 @@
+// The reelfix program as a child process of the test, for what an in-process run cannot show:
+// a limit on the address space or on file sizes, a run that must end by itself, signals. POSIX
+// only.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace reelfix::testing {
+
+struct ChildOptions {
+  std::optional<std::uint64_t> address_space_limit;  // RLIMIT_AS, in bytes
+  // RLIMIT_FSIZE, in bytes. SIGXFSZ is ignored, so a write past it fails with EFBIG.
+  std::optional<std::uint64_t> file_size_limit;
+  unsigned timeout_seconds = 30;  // then SIGALRM ends the child: a hang fails instead of blocking
+};
+
+// A started child: its id and the read ends of pipes on its standard output and error.
+struct Child {
+  pid_t pid = -1;
+  int output = -1;
+  int error = -1;
+};
+
+// How a child ended.
+struct ChildEnd {
+  bool exited = false;  // it returned from main or called exit
+  int status = -1;      // the exit status, when it exited
+  int signal = 0;       // the signal that ended it otherwise (SIGALRM: the timeout)
+  std::string output;
+  std::string error;
+};
+
+// Starts the reelfix program with the arguments and the limits.
+Child start_reelfix(const std::vector<std::string>& arguments, const ChildOptions& options = {});
+
+// True once the child has ended; it is not yet reaped, finish still reports how.
+bool has_ended(const Child& child);
+
+// Reads both streams to their end, waits for the child and closes the pipes.
+ChildEnd finish(Child& child);
+
+inline ChildEnd run_reelfix_in_child(const std::vector<std::string>& arguments,
+                                     const ChildOptions& options = {}) {
+  Child child = start_reelfix(arguments, options);
+  return finish(child);
+}
+
+// True when this build carries AddressSanitizer, which reserves far more address space than any
+// useful RLIMIT_AS allows.
+constexpr bool kAddressSanitizerBuild =
+#if defined(REELFIX_SANITIZE) || defined(__SANITIZE_ADDRESS__)
+    true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    true;
+#else
+    false;
+#endif
+#else
+    false;
+#endif
+
+}  // namespace reelfix::testing

@@ -1,0 +1,90 @@
+// Runs that end before the movie is complete: the destination's file system refuses to take
+// more, or the user interrupts. Either way no temporary file is left and an existing
+// destination keeps its content.
+#include <signal.h>
+#include <sys/ioctl.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/avi_builder.h"
+#include "tests/child_process.h"
+#include "tests/test_support.h"
+
+namespace reelfix {
+namespace {
+
+using testing::Bytes;
+
+const Bytes kOldDest = {'a', 'n', ' ', 'o', 'l', 'd', 'e', 'r', ' ', 'm', 'o', 'v', 'i', 'e'};
+
+TEST(FailedRun, AFullFileSystemEndsWithStatus4AndOneLineNamingTheDestination) {
+  const Bytes source = testing::build_source(testing::standard_source(45, 20000)).bytes;
+  const std::size_t full_size = testing::convert_bytes(source).dest.size();
+  ASSERT_GT(full_size, 2u * 256 * 1024);  // more than the destination's write buffer holds
+
+  // Nothing fits; the first block fails; a later block fails; only the last patch fails.
+  for (std::uint64_t limit : {std::uint64_t{0}, std::uint64_t{4096}, std::uint64_t{300000},
+                              std::uint64_t{full_size - 1}}) {
+    SCOPED_TRACE(limit);
+    testing::TempDir dir;
+    testing::write_file(dir.path("in.avi"), source);
+    testing::write_file(dir.path("out.avi"), kOldDest);
+    testing::ChildOptions options;
+    options.file_size_limit = limit;
+    testing::ChildEnd end =
+        testing::run_reelfix_in_child({dir.path("in.avi"), dir.path("out.avi")}, options);
+    EXPECT_TRUE(end.exited) << end.signal;
+    EXPECT_EQ(end.status, 4);
+    EXPECT_EQ(end.error, "Error: writing '" + dir.path("out.avi") + "' failed: File too large\n");
+    EXPECT_EQ(testing::read_file(dir.path("out.avi")), kOldDest);
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
+  }
+}
+
+// Bytes waiting in the pipe.
+int pending_bytes(int pipe_end) {
+  int n = 0;
+  return ioctl(pipe_end, FIONREAD, &n) == 0 ? n : -1;
+}
+
+// The child is held in the middle of its movie without any race: every frame lacks the FF DA
+// marker, so each one adds a warning line, and nobody reads its standard output. The first 64
+// KiB of warnings fill the pipe, and the write that hands them on blocks for good. So the
+// conversion cannot finish before the signal, however slowly the test runs.
+TEST(FailedRun, AnInterruptRemovesTheTemporaryFile) {
+  testing::SourceSpec plan = testing::standard_source(0);
+  plan.movie = {{"00dc", testing::jpeg_like_frame(16, static_cast<std::size_t>(-1))}};
+  plan.index_order = std::vector<std::size_t>(180 * 15, 0);  // 180 seconds of the one frame
+  const Bytes source = testing::build_source(plan).bytes;
+
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    testing::TempDir dir;
+    testing::write_file(dir.path("in.avi"), source);
+    testing::write_file(dir.path("out.avi"), kOldDest);
+    testing::Child child = testing::start_reelfix({dir.path("in.avi"), dir.path("out.avi")});
+
+    // More than the header texts (about 500 bytes) in the pipe: the movie is being written and
+    // is stuck. Even a pipe of one page holds that much.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (pending_bytes(child.output) <= 2048 && !testing::has_ended(child) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_GT(pending_bytes(child.output), 2048);
+    EXPECT_EQ(dir.names().size(), 3u) << "no temporary file beside the destination";
+
+    kill(child.pid, signal_number);
+    testing::ChildEnd end = testing::finish(child);
+    EXPECT_FALSE(end.exited);
+    EXPECT_EQ(end.signal, signal_number);
+    EXPECT_EQ(testing::read_file(dir.path("out.avi")), kOldDest);
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
+  }
+}
+
+}  // namespace
+}  // namespace reelfix
