@@ -55,6 +55,10 @@ void close_file(FileHandle& file);
 bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
                              std::string& temp_path);
 
+// A name for a temporary file beside dest_name, in its directory: dest_name followed by
+// ".reelfix-", eight random letters and digits, and ".tmp". Not yet taken, most likely.
+std::string temporary_name_beside(const std::string& dest_name);
+
 // Puts the closed temporary file in place of dest_name in one step, replacing a file of that
 // name. Throws FileError naming dest_name when the system refuses.
 void replace_with_temporary(const std::string& temp_path, const std::string& dest_name);

@@ -8,9 +8,7 @@
 
 #include <atomic>
 #include <cctype>
-#include <chrono>
 #include <cstring>
-#include <random>
 
 #include "platform/file.h"
 
@@ -46,24 +44,9 @@ void arm_interrupt_cleanup(const std::string& path) {
 
 void disarm_interrupt_cleanup() { g_temp_armed.store(false); }
 
-std::string random_suffix() {
-  static std::mt19937_64 generator{
-      std::random_device{}() ^
-      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      static_cast<std::uint64_t>(getpid())};
-  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string suffix;
-  for (int i = 0; i < 8; ++i) suffix += kDigits[generator() % (sizeof kDigits - 1)];
-  return suffix;
-}
 
 }  // namespace
 
-FileError::FileError(std::string op, std::string file, std::string why)
-    : std::runtime_error(op + " " + file + ": " + why),
-      operation(std::move(op)),
-      file_name(std::move(file)),
-      reason(std::move(why)) {}
 
 bool is_open(const FileHandle& file) { return file.native >= 0; }
 
@@ -138,7 +121,7 @@ bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
     mode = info.st_mode & 07777;  // a replaced file keeps its permissions
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = dest_name + ".reelfix-" + random_suffix() + ".tmp";
+    std::string candidate = temporary_name_beside(dest_name);
     int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
       if (errno == EEXIST || errno == EINTR) continue;

@@ -5,10 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <climits>
 #include <cstring>
-#include <random>
 
 #include "platform/file.h"
 #include "platform/utf16_win32.h"
@@ -53,16 +51,6 @@ void arm_interrupt_cleanup(const std::wstring& path) {
 
 void disarm_interrupt_cleanup() { g_temp_armed.store(false); }
 
-std::string random_suffix() {
-  static std::mt19937_64 generator{
-      std::random_device{}() ^
-      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      static_cast<std::uint64_t>(GetCurrentProcessId())};
-  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string suffix;
-  for (int i = 0; i < 8; ++i) suffix += kDigits[generator() % (sizeof kDigits - 1)];
-  return suffix;
-}
 
 // A handle that reads no data but tells which file a name leads to; directories too.
 HANDLE open_for_identity(const std::string& name) {
@@ -96,11 +84,6 @@ bool identity_of(HANDLE handle, FileIdentity& identity) {
 
 }  // namespace
 
-FileError::FileError(std::string op, std::string file, std::string why)
-    : std::runtime_error(op + " " + file + ": " + why),
-      operation(std::move(op)),
-      file_name(std::move(file)),
-      reason(std::move(why)) {}
 
 bool is_open(const FileHandle& file) { return file.native != -1; }
 
@@ -185,7 +168,7 @@ bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
     CloseHandle(probe);
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = dest_name + ".reelfix-" + random_suffix() + ".tmp";
+    std::string candidate = temporary_name_beside(dest_name);
     std::wstring wide_candidate = to_utf16(candidate);
     // Others may read the file meanwhile (and delete it: see remove_temporary_on_break).
     HANDLE handle =
