@@ -37,9 +37,12 @@ void arm_interrupt_cleanup(const std::string& path) {
   struct sigaction action {};
   action.sa_handler = remove_temporary_and_die;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal the process was started to ignore (nohup, a background job) stays ignored.
+    struct sigaction current {};
+    if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    sigaction(signal_number, &action, nullptr);
+  }
 }
 
 void disarm_interrupt_cleanup() { g_temp_armed.store(false); }
@@ -117,7 +120,9 @@ bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
   mode_t mode = 0666;  // narrowed by the umask, as for any new file
   struct stat info {};
   if (stat(dest_name.c_str(), &info) == 0) {
-    if (S_ISDIR(info.st_mode) || access(dest_name.c_str(), W_OK) != 0) return false;
+    // Only a regular file is replaced: renaming over a directory, a device or a pipe would
+    // destroy what stands there.
+    if (!S_ISREG(info.st_mode) || access(dest_name.c_str(), W_OK) != 0) return false;
     mode = info.st_mode & 07777;  // a replaced file keeps its permissions
   }
   for (int attempt = 0; attempt < 100; ++attempt) {

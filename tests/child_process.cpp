@@ -54,6 +54,7 @@ Child start_reelfix(const std::vector<std::string>& arguments, const ChildOption
       signal(SIGXFSZ, SIG_IGN);  // an ignored signal stays ignored across exec
     }
     alarm(options.timeout_seconds);  // a pending alarm survives exec as well
+    if (options.ignore_interrupt) signal(SIGINT, SIG_IGN);
     execv(argv[0], argv.data());
     _exit(127);
   }

@@ -16,6 +16,7 @@ struct ChildOptions {
   std::optional<std::uint64_t> address_space_limit;  // RLIMIT_AS, in bytes
   // RLIMIT_FSIZE, in bytes. SIGXFSZ is ignored, so a write past it fails with EFBIG.
   std::optional<std::uint64_t> file_size_limit;
+  bool ignore_interrupt = false;  // start it with SIGINT ignored, as nohup or a background job
   unsigned timeout_seconds = 30;  // then SIGALRM ends the child: a hang fails instead of blocking
 };
 

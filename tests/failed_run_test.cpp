@@ -86,5 +86,31 @@ TEST(FailedRun, AnInterruptRemovesTheTemporaryFile) {
   }
 }
 
+// A process started with SIGINT ignored keeps ignoring it while it converts; SIGTERM still
+// removes the temporary file.
+TEST(FailedRun, AnIgnoredInterruptStaysIgnored) {
+  testing::SourceSpec plan = testing::standard_source(0);
+  plan.movie = {{"00dc", testing::jpeg_like_frame(16, static_cast<std::size_t>(-1))}};
+  plan.index_order = std::vector<std::size_t>(180 * 15, 0);
+  testing::TempDir dir;
+  testing::write_file(dir.path("in.avi"), testing::build_source(plan).bytes);
+  testing::ChildOptions options;
+  options.ignore_interrupt = true;
+  testing::Child child = testing::start_reelfix({dir.path("in.avi"), dir.path("out.avi")}, options);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (pending_bytes(child.output) <= 2048 && !testing::has_ended(child) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  kill(child.pid, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(testing::has_ended(child));
+  EXPECT_EQ(dir.names().size(), 2u) << "the temporary file is still there";
+  kill(child.pid, SIGTERM);
+  testing::ChildEnd end = testing::finish(child);
+  EXPECT_EQ(end.signal, SIGTERM);
+  EXPECT_EQ(dir.names(), std::vector<std::string>{"in.avi"});
+}
+
 }  // namespace
 }  // namespace reelfix

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -136,6 +137,20 @@ TEST(FrontEnd, FilesThatCannotBeOpenedOrCreatedEndWithStatus3) {
   }
   EXPECT_EQ(dir.names(), (std::vector<std::string>{"folder", "in.avi"}));
 }
+
+#ifndef _WIN32
+// Renaming over something that is no regular file would destroy it: a pipe stays a pipe.
+TEST(FrontEnd, ADestinationThatIsNoRegularFileIsNotReplaced) {
+  TempDir dir;
+  write_file(dir.path("in.avi"), testing::build_source(testing::standard_source(15)).bytes);
+  ASSERT_EQ(mkfifo(dir.path("pipe").c_str(), 0600), 0);
+  CapturedConsole captured;
+  EXPECT_EQ(run({"reelfix", dir.path("in.avi"), dir.path("pipe")}, captured), ExitStatus::kRefused);
+  EXPECT_EQ(captured.output, "Error creating output file " + dir.path("pipe") + "\n");
+  EXPECT_TRUE(fs::is_fifo(dir.path("pipe")));
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "pipe"}));
+}
+#endif
 
 TEST(FrontEnd, ARefusedSourceLeavesAnExistingDestinationAsItWas) {
   TempDir dir;
