@@ -9,7 +9,7 @@
 
 using reelfix::testing::Bytes;
 using reelfix::testing::Chunk;
-using reelfix::testing::SourceSpec;
+using reelfix::testing::SourcePlan;
 using reelfix::testing::build_source;
 using reelfix::testing::standard_source;
 
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string dir = argv[1];
-  auto write = [&](const std::string& name, const SourceSpec& plan) {
+  auto write = [&](const std::string& name, const SourcePlan& plan) {
     reelfix::testing::write_file(dir + "/" + name, build_source(plan).bytes);
   };
 
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
 
   // Two seconds, the audio in a short chunk per second.
   {
-    SourceSpec plan = standard_source(30, 24, 0);
+    SourcePlan plan = standard_source(30, 24, 0);
     plan.movie.insert(plan.movie.begin() + 15, Chunk{"01wb", Bytes(33, 0x70)});
     plan.movie.insert(plan.movie.begin(), Chunk{"01wb", Bytes(31, 0x90)});
     write("built-two-seconds.avi", plan);
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   // Chunks on every walk: a stream name in the video list, JUNK behind the stream lists, an
   // INFO list and JUNK between the header list and the movie list.
   {
-    SourceSpec plan = standard_source(15, 20, 16);
+    SourcePlan plan = standard_source(15, 20, 16);
     plan.video_list_extra = {{"strn", text("video\0\0\0")}};
     plan.after_stream_lists = {{"JUNK", Bytes(4, 0)}};
     Bytes info = text("INFOISFT");
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
 
   // Frames without FF DA, of odd lengths, listed in reverse and one of them twice.
   {
-    SourceSpec plan = standard_source(0);
+    SourcePlan plan = standard_source(0);
     for (std::size_t i = 0; i < 15; ++i) {
       plan.movie.push_back({"00dc", reelfix::testing::jpeg_like_frame(
                                         9 + i, static_cast<std::size_t>(-1),
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
   // Short headers, a declared RIFF size that the file does not reach, an index with entries of
   // another stream, and bytes behind the index.
   {
-    SourceSpec plan = standard_source(15, 16, 20);
+    SourcePlan plan = standard_source(15, 16, 20);
     plan.avih_size = 40;
     plan.video_strh_size = 48;
     plan.audio_strh_size = 52;

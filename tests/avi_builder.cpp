@@ -49,7 +49,7 @@ class Writer {
 
 }  // namespace
 
-BuiltSource build_source(const SourceSpec& spec) {
+BuiltSource build_source(const SourcePlan& plan) {
   BuiltSource built;
   Writer w;
   auto& sizes = built.size_fields;
@@ -61,63 +61,63 @@ BuiltSource build_source(const SourceSpec& spec) {
   w.id("hdrl");
   w.id("avih");
   sizes["avih"] = w.here();
-  w.u32(spec.avih_size);
-  w.record(encode(spec.main_header), spec.avih_size);
+  w.u32(plan.avih_size);
+  w.record(encode(plan.main_header), plan.avih_size);
 
   w.id("LIST");
   sizes["video_strl"] = w.size_placeholder();
   w.id("strl");
   w.id("strh");
   sizes["video_strh"] = w.here();
-  w.u32(spec.video_strh_size);
-  w.record(encode(spec.video_header), spec.video_strh_size);
+  w.u32(plan.video_strh_size);
+  w.record(encode(plan.video_header), plan.video_strh_size);
   w.id("strf");
   sizes["video_strf"] = w.here();
-  w.u32(spec.video_strf_size);
-  w.record(encode(spec.video_format), spec.video_strf_size);
-  for (const Chunk& c : spec.video_list_extra) w.chunk(c);
+  w.u32(plan.video_strf_size);
+  w.record(encode(plan.video_format), plan.video_strf_size);
+  for (const Chunk& c : plan.video_list_extra) w.chunk(c);
   w.close_size(sizes["video_strl"]);
 
-  for (const Chunk& c : spec.between_stream_lists) w.chunk(c);
+  for (const Chunk& c : plan.between_stream_lists) w.chunk(c);
 
   w.id("LIST");
   sizes["audio_strl"] = w.size_placeholder();
   w.id("strl");
   w.id("strh");
   sizes["audio_strh"] = w.here();
-  w.u32(spec.audio_strh_size);
-  w.record(encode(spec.audio_header), spec.audio_strh_size);
+  w.u32(plan.audio_strh_size);
+  w.record(encode(plan.audio_header), plan.audio_strh_size);
   w.id("strf");
   sizes["audio_strf"] = w.here();
-  w.u32(spec.audio_strf_size);
-  WAVEFORMATEX wave{1, 1, spec.audio_header.dwRate, spec.audio_header.dwRate, 1, 8};
-  w.record(encode(wave), spec.audio_strf_size);
+  w.u32(plan.audio_strf_size);
+  WAVEFORMATEX wave{1, 1, plan.audio_header.dwRate, plan.audio_header.dwRate, 1, 8};
+  w.record(encode(wave), plan.audio_strf_size);
   w.close_size(sizes["audio_strl"]);
-  for (const Chunk& c : spec.after_stream_lists) w.chunk(c);
+  for (const Chunk& c : plan.after_stream_lists) w.chunk(c);
   w.close_size(sizes["hdrl"]);
 
-  for (const Chunk& c : spec.after_header_list) w.chunk(c);
+  for (const Chunk& c : plan.after_header_list) w.chunk(c);
 
   w.id("LIST");
   sizes["movi"] = w.size_placeholder();
   built.movi_fourcc = w.here();
   w.id("movi");
-  for (const Chunk& c : spec.movie) {
+  for (const Chunk& c : plan.movie) {
     built.movie_chunks.push_back(w.here());
     w.chunk(c);
   }
   w.close_size(sizes["movi"]);
 
-  if (spec.with_index) {
-    std::vector<std::size_t> order = spec.index_order.value_or(std::vector<std::size_t>{});
-    if (!spec.index_order) {
-      for (std::size_t i = 0; i < spec.movie.size(); ++i) order.push_back(i);
+  if (plan.with_index) {
+    std::vector<std::size_t> order = plan.index_order.value_or(std::vector<std::size_t>{});
+    if (!plan.index_order) {
+      for (std::size_t i = 0; i < plan.movie.size(); ++i) order.push_back(i);
     }
     built.idx1 = w.here();
     w.id("idx1");
     sizes["idx1"] = w.size_placeholder();
     for (std::size_t i : order) {
-      const Chunk& c = spec.movie.at(i);
+      const Chunk& c = plan.movie.at(i);
       std::uint8_t entry[IndexEntry::kSize];
       encode(IndexEntry{load_u32(reinterpret_cast<const std::uint8_t*>(c.id.data())),
                         c.id == "00dc" ? AVIIF_KEYFRAME : 0u,
@@ -126,16 +126,16 @@ BuiltSource build_source(const SourceSpec& spec) {
              entry);
       w.raw(entry, sizeof entry);
     }
-    for (const IndexEntry& e : spec.extra_index_entries) {
+    for (const IndexEntry& e : plan.extra_index_entries) {
       std::uint8_t entry[IndexEntry::kSize];
       encode(e, entry);
       w.raw(entry, sizeof entry);
     }
     w.close_size(sizes["idx1"]);
-    if (spec.idx1_size) w.set_u32(sizes["idx1"], *spec.idx1_size);
+    if (plan.idx1_size) w.set_u32(sizes["idx1"], *plan.idx1_size);
   }
-  w.raw(spec.trailing);
-  w.set_u32(sizes["riff"], spec.riff_size.value_or(w.here() - 8));
+  w.raw(plan.trailing);
+  w.set_u32(sizes["riff"], plan.riff_size.value_or(w.here() - 8));
   built.bytes = std::move(w.bytes);
   return built;
 }
@@ -156,42 +156,42 @@ Bytes jpeg_like_frame(std::size_t size, std::size_t marker_at, std::uint8_t seed
 
 std::uint8_t audio_sample(std::size_t i) { return static_cast<std::uint8_t>((i * 31 + i / 256) % 256); }
 
-SourceSpec standard_source(std::size_t frames, std::size_t frame_size,
+SourcePlan standard_source(std::size_t frames, std::size_t frame_size,
                            std::optional<std::size_t> audio_bytes) {
-  SourceSpec spec;
-  spec.main_header.dwMicroSecPerFrame = 66667;
-  spec.main_header.dwMaxBytesPerSec = 250000;
-  spec.main_header.dwFlags = 0x10;
-  spec.main_header.dwTotalFrames = static_cast<std::uint32_t>(frames);
-  spec.main_header.dwStreams = 2;
-  spec.main_header.dwSuggestedBufferSize = 20000;
-  spec.main_header.dwWidth = 160;
-  spec.main_header.dwHeight = 120;
+  SourcePlan plan;
+  plan.main_header.dwMicroSecPerFrame = 66667;
+  plan.main_header.dwMaxBytesPerSec = 250000;
+  plan.main_header.dwFlags = 0x10;
+  plan.main_header.dwTotalFrames = static_cast<std::uint32_t>(frames);
+  plan.main_header.dwStreams = 2;
+  plan.main_header.dwSuggestedBufferSize = 20000;
+  plan.main_header.dwWidth = 160;
+  plan.main_header.dwHeight = 120;
 
-  spec.video_header.fccType = fourcc("vids");
-  spec.video_header.fccHandler = fourcc("mjpg");
-  spec.video_header.dwScale = 1;
-  spec.video_header.dwRate = 15;
-  spec.video_header.dwLength = static_cast<std::uint32_t>(frames);
-  spec.video_header.dwSuggestedBufferSize = 20000;
-  spec.video_header.dwQuality = 0xFFFFFFFF;
-  spec.video_header.rcFrame = {0, 0, 160, 120};
+  plan.video_header.fccType = fourcc("vids");
+  plan.video_header.fccHandler = fourcc("mjpg");
+  plan.video_header.dwScale = 1;
+  plan.video_header.dwRate = 15;
+  plan.video_header.dwLength = static_cast<std::uint32_t>(frames);
+  plan.video_header.dwSuggestedBufferSize = 20000;
+  plan.video_header.dwQuality = 0xFFFFFFFF;
+  plan.video_header.rcFrame = {0, 0, 160, 120};
 
-  spec.video_format.biSize = 40;
-  spec.video_format.biWidth = 160;
-  spec.video_format.biHeight = 120;
-  spec.video_format.biPlanes = 1;
-  spec.video_format.biBitCount = 24;
-  spec.video_format.biCompression = fourcc("MJPG");
-  spec.video_format.biSizeImage = 160 * 120 * 3;
+  plan.video_format.biSize = 40;
+  plan.video_format.biWidth = 160;
+  plan.video_format.biHeight = 120;
+  plan.video_format.biPlanes = 1;
+  plan.video_format.biBitCount = 24;
+  plan.video_format.biCompression = fourcc("MJPG");
+  plan.video_format.biSizeImage = 160 * 120 * 3;
 
   std::size_t audio = audio_bytes.value_or(frames / FRAMES_PER_SECOND * AUDIO_RATE);
-  spec.audio_header.fccType = fourcc("auds");
-  spec.audio_header.dwScale = 1;
-  spec.audio_header.dwRate = AUDIO_RATE;
-  spec.audio_header.dwLength = static_cast<std::uint32_t>(audio);
-  spec.audio_header.dwSuggestedBufferSize = AUDIO_RATE;
-  spec.audio_header.dwSampleSize = 1;
+  plan.audio_header.fccType = fourcc("auds");
+  plan.audio_header.dwScale = 1;
+  plan.audio_header.dwRate = AUDIO_RATE;
+  plan.audio_header.dwLength = static_cast<std::uint32_t>(audio);
+  plan.audio_header.dwSuggestedBufferSize = AUDIO_RATE;
+  plan.audio_header.dwSampleSize = 1;
 
   std::size_t audio_done = 0;
   for (std::size_t f = 0; f < frames || audio_done < audio; ++f) {
@@ -199,14 +199,14 @@ SourceSpec standard_source(std::size_t frames, std::size_t frame_size,
       std::size_t n = std::min<std::size_t>(AUDIO_RATE, audio - audio_done);
       Chunk chunk{"01wb", Bytes(n)};
       for (std::size_t i = 0; i < n; ++i) chunk.payload[i] = audio_sample(audio_done + i);
-      spec.movie.push_back(std::move(chunk));
+      plan.movie.push_back(std::move(chunk));
       audio_done += n;
     }
     if (f < frames) {
-      spec.movie.push_back({"00dc", jpeg_like_frame(frame_size, 2, static_cast<std::uint8_t>(f))});
+      plan.movie.push_back({"00dc", jpeg_like_frame(frame_size, 2, static_cast<std::uint8_t>(f))});
     }
   }
-  return spec;
+  return plan;
 }
 
 std::filesystem::path file_path(const std::string& utf8_name) {

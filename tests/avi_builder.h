@@ -1,9 +1,9 @@
 // Builds source AVI files for tests from a few parameters: every field has the value of a
 // plain, acceptable source, and a test changes the one it is about.
 //
-//   SourceSpec spec = standard_source(/*frames=*/31, /*frame_size=*/4999);
-//   spec.audio_header.dwSampleSize = 2;          // 16-bit audio
-//   BuiltSource source = build_source(spec);     // bytes, and where each field ended up
+//   SourcePlan plan = standard_source(/*frames=*/31, /*frame_size=*/4999);
+//   plan.audio_header.dwSampleSize = 2;          // 16-bit audio
+//   BuiltSource source = build_source(plan);     // bytes, and where each field ended up
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,7 @@ struct Chunk {
   Bytes payload;
 };
 
-struct SourceSpec {
+struct SourcePlan {
   std::optional<std::uint32_t> riff_size;  // default: the file's length - 8
 
   AviFileHeader main_header;
@@ -65,7 +65,7 @@ struct BuiltSource {
   std::map<std::string, std::uint32_t> size_fields;
 };
 
-BuiltSource build_source(const SourceSpec& spec);
+BuiltSource build_source(const SourcePlan& plan);
 
 // A JPEG-like frame of `size` bytes: FF D8, then filler without FF bytes, with FF DA at
 // `marker_at` (none when it does not fit or is npos). Different seeds give different filler.
@@ -74,7 +74,7 @@ Bytes jpeg_like_frame(std::size_t size, std::size_t marker_at = 2, std::uint8_t 
 // An acceptable source: `frames` frames of `frame_size` bytes, and audio of `audio_bytes`
 // bytes (default: 11024 for every whole second of frames) in one chunk per 11024 bytes,
 // each audio chunk before the fifteen frames of its second.
-SourceSpec standard_source(std::size_t frames, std::size_t frame_size = 1000,
+SourcePlan standard_source(std::size_t frames, std::size_t frame_size = 1000,
                            std::optional<std::size_t> audio_bytes = std::nullopt);
 
 // The byte of audio sample i in standard_source: distinct, so misplaced audio shows.

@@ -19,7 +19,7 @@ namespace {
 using testing::Bytes;
 using testing::BuiltSource;
 using testing::Chunk;
-using testing::SourceSpec;
+using testing::SourcePlan;
 
 constexpr std::uint64_t kAddressSpace = std::uint64_t{1} << 30;
 constexpr std::uint32_t kHostileValues[] = {0, 1, 0x7FFFFFFF, 0x80000000, 0xFFFFFFF0, 0xFFFFFFFF};
@@ -34,8 +34,8 @@ Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end(
 
 // Two seconds of small frames, a full and a short audio chunk, and an INFO list and a JUNK
 // chunk on the walk from the header list to the movie list.
-SourceSpec small_source() {
-  SourceSpec plan = testing::standard_source(30, 64, AUDIO_RATE + 100);
+SourcePlan small_source() {
+  SourcePlan plan = testing::standard_source(30, 64, AUDIO_RATE + 100);
   Bytes info = text_bytes("INFOISFT");
   info.insert(info.end(), {8, 0, 0, 0, 'L', 'a', 'v', 'f', '5', '9', 0, 0});
   plan.after_header_list = {{"LIST", info}, {"JUNK", Bytes(20, 0)}};
@@ -56,7 +56,7 @@ struct Damage {
 };
 
 std::vector<Damage> catalogue() {
-  const SourceSpec plan = small_source();
+  const SourcePlan plan = small_source();
   const BuiltSource base = testing::build_source(plan);
   const Bytes& b = base.bytes;
   const std::uint32_t info = base.size_fields.at("hdrl") + 4 + load_u32(b.data() + 16);
@@ -71,7 +71,7 @@ std::vector<Damage> catalogue() {
     for (auto [at, value] : fields) store_u32(damaged.data() + at, value);
     return damaged;
   };
-  auto built = [](SourceSpec s) { return testing::build_source(s).bytes; };
+  auto built = [](SourcePlan s) { return testing::build_source(s).bytes; };
   // Moves a chunk so its payload ends one byte behind the end of the file.
   auto past_end = [&](std::size_t i) {
     const std::uint32_t length = load_u32(b.data() + entry(i) + 12);
@@ -94,7 +94,7 @@ std::vector<Damage> catalogue() {
       add("index entry " + std::to_string(i) + " offset " + hex(v), set({{entry(i) + 8, v}}));
       add("index entry " + std::to_string(i) + " length " + hex(v), set({{entry(i) + 12, v}}));
     }
-  add("a zero-size chunk on the walk", [&] { SourceSpec s = plan; s.after_header_list.insert(s.after_header_list.begin(), Chunk{"JUNK", {}}); return built(s); }());
+  add("a zero-size chunk on the walk", [&] { SourcePlan s = plan; s.after_header_list.insert(s.after_header_list.begin(), Chunk{"JUNK", {}}); return built(s); }());
   add("JUNK size 2^32 - 8: a 32-bit walk comes back to it", set({{junk + 4, 0xFFFFFFF8}}));
   add("audio strl size 2^32 - 4: a 32-bit sum points at its own size", set({{base.size_fields.at("audio_strl"), 0xFFFFFFFC}}));
   add("frame length 2^32 - 8: a 32-bit end wraps to its start", set({{entry(1) + 12, 0xFFFFFFF8}}));
@@ -105,9 +105,9 @@ std::vector<Damage> catalogue() {
   add("audio ends one byte behind the end of the file", past_end(0));
   add("an index of other stream ids only", [&] { Bytes d = b; for (std::size_t i = 0; i < entries; ++i) std::copy_n("02wb", 4, d.begin() + entry(i)); return d; }());
   add("idx1 size not a multiple of 16", set({{base.size_fields.at("idx1"), 17}}));
-  add("no idx1 behind the movie list", [&] { SourceSpec s = plan; s.with_index = false; return built(s); }());
+  add("no idx1 behind the movie list", [&] { SourcePlan s = plan; s.with_index = false; return built(s); }());
   add("a movie list without the movi type", [&] { Bytes d = b; std::copy_n("mova", 4, d.begin() + base.movi_fourcc); return d; }());
-  add("three seconds of frames, one of them listed 45 times", [&] { SourceSpec s = plan; s.index_order = std::vector<std::size_t>(45, 1); return built(s); }());
+  add("three seconds of frames, one of them listed 45 times", [&] { SourcePlan s = plan; s.index_order = std::vector<std::size_t>(45, 1); return built(s); }());
   // clang-format on
   return table;
 }

@@ -55,7 +55,7 @@ int pending_bytes(int pipe_end) {
 // KiB of warnings fill the pipe, and the write that hands them on blocks for good. So the
 // conversion cannot finish before the signal, however slowly the test runs.
 TEST(FailedRun, AnInterruptRemovesTheTemporaryFile) {
-  testing::SourceSpec plan = testing::standard_source(0);
+  testing::SourcePlan plan = testing::standard_source(0);
   plan.movie = {{"00dc", testing::jpeg_like_frame(16, static_cast<std::size_t>(-1))}};
   plan.index_order = std::vector<std::size_t>(180 * 15, 0);  // 180 seconds of the one frame
   const Bytes source = testing::build_source(plan).bytes;
@@ -89,7 +89,7 @@ TEST(FailedRun, AnInterruptRemovesTheTemporaryFile) {
 // A process started with SIGINT ignored keeps ignoring it while it converts; SIGTERM still
 // removes the temporary file.
 TEST(FailedRun, AnIgnoredInterruptStaysIgnored) {
-  testing::SourceSpec plan = testing::standard_source(0);
+  testing::SourcePlan plan = testing::standard_source(0);
   plan.movie = {{"00dc", testing::jpeg_like_frame(16, static_cast<std::size_t>(-1))}};
   plan.index_order = std::vector<std::size_t>(180 * 15, 0);
   testing::TempDir dir;

@@ -170,8 +170,8 @@ TEST(FrontEnd, AReadOnlyDestinationIsNotReplaced) {
   if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
 #endif
   TempDir dir;
-  testing::SourceSpec spec = testing::standard_source(15);
-  write_file(dir.path("in.avi"), testing::build_source(spec).bytes);
+  testing::SourcePlan plan = testing::standard_source(15);
+  write_file(dir.path("in.avi"), testing::build_source(plan).bytes);
   const Bytes old_content = {'o', 'l', 'd'};
   write_file(dir.path("out.avi"), old_content);
   fs::permissions(dir.path("out.avi"), fs::perms::owner_read | fs::perms::group_read);
@@ -185,10 +185,10 @@ TEST(FrontEnd, AReadOnlyDestinationIsNotReplaced) {
 // Lines, texts and progress texts leave through one buffer: the program writing into a file
 // shows them in the same order as the conversion made them.
 TEST(FrontEnd, TheProgramKeepsTextOrderWhenItsOutputIsAFile) {
-  testing::SourceSpec spec = testing::standard_source(30);
-  spec.video_header.fccHandler = fourcc("MJPG");  // a text between the value lines
-  spec.movie[3].payload = testing::jpeg_like_frame(500, 0);  // and one between progress texts
-  const Bytes source = testing::build_source(spec).bytes;
+  testing::SourcePlan plan = testing::standard_source(30);
+  plan.video_header.fccHandler = fourcc("MJPG");  // a text between the value lines
+  plan.movie[3].payload = testing::jpeg_like_frame(500, 0);  // and one between progress texts
+  const Bytes source = testing::build_source(plan).bytes;
   testing::Conversion in_process = testing::convert_bytes(source);
   TempDir dir;
   write_file(dir.path("in.avi"), source);

@@ -12,7 +12,7 @@ namespace {
 
 using testing::Bytes;
 using testing::CapturedConsole;
-using testing::SourceSpec;
+using testing::SourcePlan;
 using testing::standard_source;
 using testing::TempDir;
 
@@ -65,53 +65,53 @@ constexpr char kNotMono[] = "audio stream MUST be 8-bit mono";
 TEST(HeaderTranslation, CasesWarnRefuseAndStopWhereTheyShould) {
   struct Case {
     const char* name;
-    std::function<void(SourceSpec&)> change;
+    std::function<void(SourcePlan&)> change;
     std::vector<std::string> messages;
     bool ok;
     std::uint64_t dest_end;  // where the destination stands afterwards
   };
   const Case cases[] = {
-      {"acceptable source", [](SourceSpec&) {}, {}, true, 312},
-      {"avih of 64", [](SourceSpec& s) { s.avih_size = 64; },
+      {"acceptable source", [](SourcePlan&) {}, {}, true, 312},
+      {"avih of 64", [](SourcePlan& s) { s.avih_size = 64; },
        {"Warning! Sizeof(AviFileHeader)!=0x38"}, true, 312},
-      {"video strh of 64", [](SourceSpec& s) { s.video_strh_size = 64; },
+      {"video strh of 64", [](SourcePlan& s) { s.video_strh_size = 64; },
        {"Warning! strh size in first AviStreamHeader is not 0x38"}, true, 312},
-      {"video strh of 65", [](SourceSpec& s) { s.video_strh_size = 65; },
+      {"video strh of 65", [](SourcePlan& s) { s.video_strh_size = 65; },
        {"Warning! strh size in first AviStreamHeader is not 0x38", kFirstTooBig}, false, 108},
-      {"audio strh of 64", [](SourceSpec& s) { s.audio_strh_size = 64; },
+      {"audio strh of 64", [](SourcePlan& s) { s.audio_strh_size = 64; },
        {"Warning! strh size in second AviStreamHeader is not 0x38"}, true, 312},
-      {"audio strh of 65", [](SourceSpec& s) { s.audio_strh_size = 65; },
+      {"audio strh of 65", [](SourcePlan& s) { s.audio_strh_size = 65; },
        {"Warning! strh size in second AviStreamHeader is not 0x38", kFirstTooBig}, false, 232},
-      {"handler MJPG", [](SourceSpec& s) { s.video_header.fccHandler = fourcc("MJPG"); },
+      {"handler MJPG", [](SourcePlan& s) { s.video_header.fccHandler = fourcc("MJPG"); },
        {"Warning! fccHadnler!='mjpg', set to 'mjpg'"}, true, 312},
-      {"compression mjpg", [](SourceSpec& s) { s.video_format.biCompression = fourcc("mjpg"); },
+      {"compression mjpg", [](SourcePlan& s) { s.video_format.biCompression = fourcc("mjpg"); },
        {"Warning! bminfo.biCompression!='MJPG', set to 'MJPG'."}, true, 312},
-      {"rate 9999", [](SourceSpec& s) { s.audio_header.dwRate = 9999; }, {kRateWarning}, true, 312},
-      {"rate 10000", [](SourceSpec& s) { s.audio_header.dwRate = 10000; }, {}, true, 312},
-      {"rate 12000", [](SourceSpec& s) { s.audio_header.dwRate = 12000; }, {}, true, 312},
-      {"rate 12001", [](SourceSpec& s) { s.audio_header.dwRate = 12001; }, {kRateWarning}, true, 312},
-      {"8-bit stereo", [](SourceSpec& s) { s.audio_header.dwSampleSize = 2; }, {kNotMono}, false, 232},
+      {"rate 9999", [](SourcePlan& s) { s.audio_header.dwRate = 9999; }, {kRateWarning}, true, 312},
+      {"rate 10000", [](SourcePlan& s) { s.audio_header.dwRate = 10000; }, {}, true, 312},
+      {"rate 12000", [](SourcePlan& s) { s.audio_header.dwRate = 12000; }, {}, true, 312},
+      {"rate 12001", [](SourcePlan& s) { s.audio_header.dwRate = 12001; }, {kRateWarning}, true, 312},
+      {"8-bit stereo", [](SourcePlan& s) { s.audio_header.dwSampleSize = 2; }, {kNotMono}, false, 232},
       {"16-bit mono",
-       [](SourceSpec& s) {
+       [](SourcePlan& s) {
          s.audio_header.dwSampleSize = 2;
          s.audio_header.dwScale = 2;
        },
        {kNotMono}, false, 232},
-      {"second stream typed vids", [](SourceSpec& s) { s.audio_header.fccType = fourcc("vids"); },
+      {"second stream typed vids", [](SourcePlan& s) { s.audio_header.fccType = fourcc("vids"); },
        {}, true, 312},
       {"stream name in the video list",
-       [](SourceSpec& s) { s.video_list_extra = {{"strn", {'c', 'a', 'm', 0, 'x'}}}; }, {}, true,
+       [](SourcePlan& s) { s.video_list_extra = {{"strn", {'c', 'a', 'm', 0, 'x'}}}; }, {}, true,
        312},
       {"JUNK between the stream lists",
-       [](SourceSpec& s) { s.between_stream_lists = {{"JUNK", Bytes(12)}}; },
+       [](SourcePlan& s) { s.between_stream_lists = {{"JUNK", Bytes(12)}}; },
        {"'LIST' signature was not found after first AVIStreamHeader (missing audio stream?)"},
        false, 212},
-      {"RIFF size larger than the file", [](SourceSpec& s) { s.riff_size = 100000; },
+      {"RIFF size larger than the file", [](SourcePlan& s) { s.riff_size = 100000; },
        {" Warning: File size is smaller than AVI RIFF file size"}, true, 312},
-      {"audio strf of 18", [](SourceSpec& s) { s.audio_strf_size = 18; },
+      {"audio strf of 18", [](SourcePlan& s) { s.audio_strf_size = 18; },
        {"Warning! sizeof(WAVEFORMATEX)!=0x10. Set to 0x10"}, true, 312},
       {"several warnings in step order",
-       [](SourceSpec& s) {
+       [](SourcePlan& s) {
          s.avih_size = 60;
          s.video_header.fccHandler = fourcc("XVID");
          s.audio_header.dwRate = 22050;
@@ -119,15 +119,15 @@ TEST(HeaderTranslation, CasesWarnRefuseAndStopWhereTheyShould) {
        {"Warning! Sizeof(AviFileHeader)!=0x38", "Warning! fccHadnler!='mjpg', set to 'mjpg'",
         kRateWarning},
        true, 312},
-      {"first stream is audio", [](SourceSpec& s) { s.video_header.fccType = fourcc("auds"); },
+      {"first stream is audio", [](SourcePlan& s) { s.video_header.fccType = fourcc("auds"); },
        {"Sorry! Video stream AviStreamHeader must be the first AviStreamHeader in file"}, false,
        108},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SourceSpec spec = standard_source(15);
-    c.change(spec);
-    HeaderRun run = translate(testing::build_source(spec).bytes);
+    SourcePlan plan = standard_source(15);
+    c.change(plan);
+    HeaderRun run = translate(testing::build_source(plan).bytes);
     EXPECT_EQ(run.ok, c.ok);
     EXPECT_EQ(messages(run.output), c.messages);
     EXPECT_EQ(run.dest_position, c.dest_end);
@@ -136,11 +136,11 @@ TEST(HeaderTranslation, CasesWarnRefuseAndStopWhereTheyShould) {
 }
 
 TEST(HeaderTranslation, RefusedAudioIsPrintedFirst) {
-  SourceSpec spec = standard_source(15);
-  spec.audio_header.fccHandler = 1;
-  spec.audio_header.dwRate = 22050;
-  spec.audio_header.dwSampleSize = 2;
-  HeaderRun run = translate(testing::build_source(spec).bytes);
+  SourcePlan plan = standard_source(15);
+  plan.audio_header.fccHandler = 1;
+  plan.audio_header.dwRate = 22050;
+  plan.audio_header.dwSampleSize = 2;
+  HeaderRun run = translate(testing::build_source(plan).bytes);
   EXPECT_FALSE(run.ok);
   const std::string tail =
       "auds.fccHandler = 1\nauds.dwRate= 22050\nauds.dwSampleSize= 2\nauds.dwScale= 1\n"
@@ -150,10 +150,10 @@ TEST(HeaderTranslation, RefusedAudioIsPrintedFirst) {
 }
 
 TEST(HeaderTranslation, PrintsTheSourceValuesBeforeTheCameraValuesReplaceThem) {
-  SourceSpec spec = standard_source(15);
-  spec.main_header.dwMicroSecPerFrame = 40000;
-  spec.main_header.dwMaxBytesPerSec = 4294967295u;
-  HeaderRun run = translate(testing::build_source(spec).bytes);
+  SourcePlan plan = standard_source(15);
+  plan.main_header.dwMicroSecPerFrame = 40000;
+  plan.main_header.dwMaxBytesPerSec = 4294967295u;
+  HeaderRun run = translate(testing::build_source(plan).bytes);
   ASSERT_TRUE(run.ok);
   EXPECT_EQ(run.output.substr(0, run.output.find("auds.")),
             "dwMaxBytesPerSec = 4294967295\n"
@@ -167,11 +167,11 @@ TEST(HeaderTranslation, PrintsTheSourceValuesBeforeTheCameraValuesReplaceThem) {
 }
 
 TEST(HeaderTranslation, ShortRecordsLeaveMissingFieldsZero) {
-  SourceSpec spec = standard_source(15);
-  spec.avih_size = 36;           // ends before dwHeight
-  spec.video_strh_size = 32;     // ends before dwLength
-  spec.main_header.dwHeight = 120;
-  HeaderRun run = translate(testing::build_source(spec).bytes);
+  SourcePlan plan = standard_source(15);
+  plan.avih_size = 36;           // ends before dwHeight
+  plan.video_strh_size = 32;     // ends before dwLength
+  plan.main_header.dwHeight = 120;
+  HeaderRun run = translate(testing::build_source(plan).bytes);
   ASSERT_TRUE(run.ok);
   EXPECT_EQ(load_u32(run.dest.data() + 64), 160u);  // dwWidth, inside the record
   EXPECT_EQ(load_u32(run.dest.data() + 68), 0u);    // dwHeight, beyond it
@@ -182,28 +182,28 @@ TEST(HeaderTranslation, ShortRecordsLeaveMissingFieldsZero) {
 // A second stream header declared shorter than 56 bytes shares its buffer with the first:
 // the fields it does not supply are the first header's, as corrected for the camera.
 TEST(HeaderTranslation, AShortSecondStreamHeaderReadsTheFirstOnesBytes) {
-  SourceSpec spec = standard_source(15);
-  spec.audio_strh_size = 20;  // supplies fccType to dwInitialFrames only
-  HeaderRun run = translate(testing::build_source(spec).bytes);
+  SourcePlan plan = standard_source(15);
+  plan.audio_strh_size = 20;  // supplies fccType to dwInitialFrames only
+  HeaderRun run = translate(testing::build_source(plan).bytes);
   EXPECT_FALSE(run.ok);
   EXPECT_NE(run.output.find("auds.dwRate= 1000000\n"), std::string::npos);
   EXPECT_NE(run.output.find("auds.dwScale= 66666\n"), std::string::npos);
 }
 
 TEST(HeaderTranslation, TheHeaderAreaOfAConvertedSourceMatchesTheByteMap) {
-  SourceSpec spec = standard_source(30, 800);
-  spec.main_header.dwPaddingGranularity = 512;
-  spec.main_header.dwReserved = {1, 2, 3, 4};
-  spec.video_header.dwFlags = 0x20;
-  spec.video_header.wLanguage = 9;
-  spec.video_header.dwInitialFrames = 3;
-  spec.video_header.dwStart = 5;
-  spec.video_header.dwSampleSize = 7;
-  spec.video_format.biXPelsPerMeter = 2835;
-  spec.video_format.biClrUsed = 11;
-  testing::Conversion result = testing::convert_bytes(testing::build_source(spec).bytes);
+  SourcePlan plan = standard_source(30, 800);
+  plan.main_header.dwPaddingGranularity = 512;
+  plan.main_header.dwReserved = {1, 2, 3, 4};
+  plan.video_header.dwFlags = 0x20;
+  plan.video_header.wLanguage = 9;
+  plan.video_header.dwInitialFrames = 3;
+  plan.video_header.dwStart = 5;
+  plan.video_header.dwSampleSize = 7;
+  plan.video_format.biXPelsPerMeter = 2835;
+  plan.video_format.biClrUsed = 11;
+  testing::Conversion result = testing::convert_bytes(testing::build_source(plan).bytes);
   ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
-  Bytes expected = testing::expected_header_area(spec);
+  Bytes expected = testing::expected_header_area(plan);
   store_u32(expected.data() + 4, static_cast<std::uint32_t>(result.dest.size() - 8));
   store_u32(expected.data() + 48, 30);      // two seconds of frames
   store_u32(expected.data() + 140, 30);

@@ -13,7 +13,7 @@ namespace {
 
 using testing::Bytes;
 using testing::Chunk;
-using testing::SourceSpec;
+using testing::SourcePlan;
 using testing::standard_source;
 
 // The header phases, then the scan and the gathering, on a source; what they printed after
@@ -95,10 +95,10 @@ TEST(IndexScan, FindsAMovieListRightBehindTheStreamLists) {
 }
 
 TEST(IndexScan, WalksOverChunksBetweenTheHeaderListAndTheMovieList) {
-  SourceSpec spec = standard_source(15);
+  SourcePlan plan = standard_source(15);
   Bytes info = {'I', 'N', 'F', 'O', 'I', 'S', 'F', 'T', 3, 0, 0, 0, 'a', 'b', 'c'};  // odd: no pad
-  spec.after_header_list = {{"LIST", info}, {"JUNK", Bytes(5)}};
-  testing::BuiltSource built = testing::build_source(spec);
+  plan.after_header_list = {{"LIST", info}, {"JUNK", Bytes(5)}};
+  testing::BuiltSource built = testing::build_source(plan);
   ScanRun run = scan(built.bytes);
   ASSERT_TRUE(run.scanned);
   const std::uint32_t info_at = built.movi_fourcc - 8 - 13 - 23;
@@ -108,9 +108,9 @@ TEST(IndexScan, WalksOverChunksBetweenTheHeaderListAndTheMovieList) {
 }
 
 TEST(IndexScan, AnyChunkWhoseDataBeginsWithMoviEndsTheWalk) {
-  SourceSpec spec = standard_source(15);
-  spec.after_header_list = {{"JUNK", {'m', 'o', 'v', 'i', 0, 0}}};
-  testing::BuiltSource built = testing::build_source(spec);
+  SourcePlan plan = standard_source(15);
+  plan.after_header_list = {{"JUNK", {'m', 'o', 'v', 'i', 0, 0}}};
+  testing::BuiltSource built = testing::build_source(plan);
   ScanRun run = scan(built.bytes);
   const std::uint32_t junk = built.movi_fourcc - 8 - 14;
   EXPECT_FALSE(run.scanned);
@@ -131,9 +131,9 @@ TEST(IndexScan, AWalkThatMeetsTheEndStopsWithAMessage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SourceSpec spec = standard_source(15);
-    spec.after_header_list = {{"JUNK", {'a', 'b', 'c', 'd'}}};
-    testing::BuiltSource built = testing::build_source(spec);
+    SourcePlan plan = standard_source(15);
+    plan.after_header_list = {{"JUNK", {'a', 'b', 'c', 'd'}}};
+    testing::BuiltSource built = testing::build_source(plan);
     const std::uint32_t junk = built.movi_fourcc - 8 - 12;
     Bytes bytes(built.bytes.begin(), built.bytes.begin() + junk + 12);
     store_u32(bytes.data() + junk + 4, c.size);
@@ -146,9 +146,9 @@ TEST(IndexScan, AWalkThatMeetsTheEndStopsWithAMessage) {
 }
 
 TEST(IndexScan, AMissingIndexRefusesTheSource) {
-  SourceSpec spec = standard_source(15);
-  spec.with_index = false;
-  testing::BuiltSource built = testing::build_source(spec);
+  SourcePlan plan = standard_source(15);
+  plan.with_index = false;
+  testing::BuiltSource built = testing::build_source(plan);
   ScanRun run = scan(built.bytes);
   EXPECT_FALSE(run.scanned);
   EXPECT_EQ(run.output, searching(built.movi_fourcc - 8) + found(built.movi_fourcc) + kNoIndex);
@@ -170,13 +170,13 @@ TEST(IndexScan, CountsOnlyWholeEntriesTheFileHolds) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SourceSpec spec = standard_source(0);
+    SourcePlan plan = standard_source(0);
     for (std::size_t i = 0; i < c.movie_chunks; ++i) {
-      spec.movie.push_back({"00dc", testing::jpeg_like_frame(20)});
+      plan.movie.push_back({"00dc", testing::jpeg_like_frame(20)});
     }
-    spec.idx1_size = c.declared;
-    spec.trailing = c.trailing;
-    ScanRun run = scan(testing::build_source(spec).bytes);
+    plan.idx1_size = c.declared;
+    plan.trailing = c.trailing;
+    ScanRun run = scan(testing::build_source(plan).bytes);
     ASSERT_TRUE(run.scanned);
     EXPECT_EQ(run.index_entry_count, c.count);
     EXPECT_LE(run.kept_entries, c.count);
@@ -193,18 +193,18 @@ TEST(IndexScan, CountsOnlyWholeEntriesTheFileHolds) {
 }
 
 TEST(IndexScan, GathersTheAudioTheMovieUsesInIndexOrder) {
-  SourceSpec spec = standard_source(31, 100, 0);
+  SourcePlan plan = standard_source(31, 100, 0);
   auto filled = [](std::size_t n, std::uint8_t value) { return Bytes(n, value); };
-  spec.movie.push_back({"01wb", filled(10000, 0xA1)});  // chunk 31: first in the file
-  spec.movie.push_back({"01wb", filled(10000, 0xB2)});  // 32
-  spec.movie.push_back({"01wb", filled(5000, 0xC3)});   // 33
+  plan.movie.push_back({"01wb", filled(10000, 0xA1)});  // chunk 31: first in the file
+  plan.movie.push_back({"01wb", filled(10000, 0xB2)});  // 32
+  plan.movie.push_back({"01wb", filled(5000, 0xC3)});   // 33
   std::vector<std::size_t> order = {32};                // listed before the earlier chunk 31
   for (std::size_t i = 0; i < 31; ++i) order.push_back(i);
   order.push_back(31);
   order.push_back(33);
-  spec.index_order = order;
-  spec.extra_index_entries = {{fourcc("02wb"), 0, 4, 7}, {fourcc("ix00"), 0, 4, 9}};
-  ScanRun run = scan(testing::build_source(spec).bytes);
+  plan.index_order = order;
+  plan.extra_index_entries = {{fourcc("02wb"), 0, 4, 7}, {fourcc("ix00"), 0, 4, 9}};
+  ScanRun run = scan(testing::build_source(plan).bytes);
   ASSERT_TRUE(run.gathered);
   EXPECT_NE(run.output.find("36 chunks found in AVI index\n"
                             "Found 25000 bytes of audio data (~2 seconds) and 31 video frames "
@@ -220,9 +220,9 @@ TEST(IndexScan, GathersTheAudioTheMovieUsesInIndexOrder) {
 }
 
 TEST(IndexScan, AudioListedBeyond2GiBIsReportedAsItsTrueTotal) {
-  SourceSpec spec = standard_source(15);
-  spec.extra_index_entries = {{fourcc("01wb"), 0, 4, 0x80000000}, {fourcc("01wb"), 0, 4, 0x80000000}};
-  ScanRun run = scan(testing::build_source(spec).bytes);
+  SourcePlan plan = standard_source(15);
+  plan.extra_index_entries = {{fourcc("01wb"), 0, 4, 0x80000000}, {fourcc("01wb"), 0, 4, 0x80000000}};
+  ScanRun run = scan(testing::build_source(plan).bytes);
   ASSERT_TRUE(run.gathered);  // the movie's one second comes from the real chunk
   EXPECT_EQ(run.audio_bytes, 11024 + 0x100000000ull);
   EXPECT_NE(run.output.find("Found 4294978320 bytes of audio data (~389602 seconds) and 15 video "
@@ -232,9 +232,9 @@ TEST(IndexScan, AudioListedBeyond2GiBIsReportedAsItsTrueTotal) {
 }
 
 TEST(IndexScan, AudioBeyondTheEndOfTheSourceRefusesIt) {
-  SourceSpec spec = standard_source(15, 100, 0);
-  spec.extra_index_entries = {{fourcc("01wb"), 0, 0x00100000, 11024}};
-  ScanRun run = scan(testing::build_source(spec).bytes);
+  SourcePlan plan = standard_source(15, 100, 0);
+  plan.extra_index_entries = {{fourcc("01wb"), 0, 0x00100000, 11024}};
+  ScanRun run = scan(testing::build_source(plan).bytes);
   ASSERT_TRUE(run.scanned);
   EXPECT_FALSE(run.gathered);
   EXPECT_NE(run.output.find("index entry 15 "), std::string::npos) << run.output;

@@ -56,7 +56,7 @@ TEST(MetadataChunks, CompletesTheHeaderAreaAndStopsAt2048) {
   testing::Bytes file = testing::read_file(temp);
   platform::remove_temporary(temp);
   ASSERT_EQ(file.size(), HEADER_AREA_SIZE + 4);
-  testing::Bytes expected = testing::expected_header_area(testing::SourceSpec{});
+  testing::Bytes expected = testing::expected_header_area(testing::SourcePlan{});
   EXPECT_EQ(testing::Bytes(file.begin() + METADATA_OFFSET, file.begin() + HEADER_AREA_SIZE),
             testing::Bytes(expected.begin() + METADATA_OFFSET, expected.end()));
   EXPECT_EQ(captured.output, "");

@@ -13,7 +13,7 @@ using testing::Bytes;
 using testing::check_camera_file;
 using testing::Conversion;
 using testing::convert_bytes;
-using testing::SourceSpec;
+using testing::SourcePlan;
 using testing::standard_source;
 
 std::uint32_t u32(const Bytes& file, std::size_t at) { return load_u32(file.data() + at); }
@@ -35,10 +35,10 @@ Bytes fixed(const Bytes& frame) {
 }
 
 TEST(MovieWriter, FewerThanFifteenFramesMakeAnEmptyMovie) {
-  SourceSpec spec = standard_source(14);
-  Conversion result = convert_bytes(testing::build_source(spec).bytes);
+  SourcePlan plan = standard_source(14);
+  Conversion result = convert_bytes(testing::build_source(plan).bytes);
   ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
-  Bytes expected = testing::expected_header_area(spec);
+  Bytes expected = testing::expected_header_area(plan);
   store_u32(expected.data() + 4, 2060);
   store_u32(expected.data() + 48, 0);
   store_u32(expected.data() + 140, 0);
@@ -52,12 +52,12 @@ TEST(MovieWriter, FewerThanFifteenFramesMakeAnEmptyMovie) {
 }
 
 TEST(MovieWriter, TheWorkedExampleLandsOnItsOffsets) {
-  SourceSpec spec = standard_source(31, 4999, 0);
-  for (auto& chunk : spec.movie) chunk.payload = testing::jpeg_like_frame(4999, 1, chunk.payload[5]);
-  spec.movie.push_back({"01wb", Bytes(10000, 1)});
-  spec.movie.push_back({"01wb", Bytes(10000, 2)});
-  spec.movie.push_back({"01wb", Bytes(5000, 3)});
-  Conversion result = convert_bytes(testing::build_source(spec).bytes);
+  SourcePlan plan = standard_source(31, 4999, 0);
+  for (auto& chunk : plan.movie) chunk.payload = testing::jpeg_like_frame(4999, 1, chunk.payload[5]);
+  plan.movie.push_back({"01wb", Bytes(10000, 1)});
+  plan.movie.push_back({"01wb", Bytes(10000, 2)});
+  plan.movie.push_back({"01wb", Bytes(5000, 3)});
+  Conversion result = convert_bytes(testing::build_source(plan).bytes);
   ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
   const Bytes& f = result.dest;
   EXPECT_EQ(check_camera_file(f), "");
@@ -89,40 +89,40 @@ TEST(MovieWriter, TheWorkedExampleLandsOnItsOffsets) {
 TEST(MovieWriter, TakesFramesInIndexOrderPastOtherEntries) {
   // 29 frames: one second, and the last 14 frames are not used. The index lists the frames
   // backwards, with audio and other streams' entries between them.
-  SourceSpec spec = standard_source(29, 300);
-  spec.movie.push_back({"02wb", Bytes(8, 7)});
+  SourcePlan plan = standard_source(29, 300);
+  plan.movie.push_back({"02wb", Bytes(8, 7)});
   std::vector<std::size_t> order;
   std::vector<std::size_t> frames;
-  for (std::size_t i = 0; i < spec.movie.size(); ++i) {
-    if (spec.movie[i].id == "00dc") frames.push_back(i);
+  for (std::size_t i = 0; i < plan.movie.size(); ++i) {
+    if (plan.movie[i].id == "00dc") frames.push_back(i);
   }
   for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
     order.push_back(*it);
-    if (order.size() % 4 == 0) order.push_back(spec.movie.size() - 1);  // the "02wb" chunk
+    if (order.size() % 4 == 0) order.push_back(plan.movie.size() - 1);  // the "02wb" chunk
   }
-  for (std::size_t i = 0; i < spec.movie.size(); ++i) {
-    if (spec.movie[i].id == "01wb") order.push_back(i);
+  for (std::size_t i = 0; i < plan.movie.size(); ++i) {
+    if (plan.movie[i].id == "01wb") order.push_back(i);
   }
-  spec.index_order = order;
-  Conversion result = convert_bytes(testing::build_source(spec).bytes);
+  plan.index_order = order;
+  Conversion result = convert_bytes(testing::build_source(plan).bytes);
   ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
   EXPECT_EQ(check_camera_file(result.dest), "");
   EXPECT_EQ(u32(result.dest, 48), 15u);
   for (std::size_t j = 0; j < 15; ++j) {
-    EXPECT_EQ(payload(result.dest, 1 + j), fixed(spec.movie[frames[28 - j]].payload)) << j;
+    EXPECT_EQ(payload(result.dest, 1 + j), fixed(plan.movie[frames[28 - j]].payload)) << j;
   }
 }
 
 TEST(MovieWriter, FramesWithoutAUsableMarkerAreStoredAsTheyAreWithAWarning) {
-  SourceSpec spec = standard_source(30, 1000);
+  SourcePlan plan = standard_source(30, 1000);
   std::size_t frame = 0;
-  for (auto& chunk : spec.movie) {
+  for (auto& chunk : plan.movie) {
     if (chunk.id != "00dc") continue;
     if (frame == 4) chunk.payload = testing::jpeg_like_frame(1001, 0);  // marker at its start
     if (frame == 17) chunk.payload = testing::jpeg_like_frame(999, static_cast<std::size_t>(-1));
     ++frame;
   }
-  Conversion result = convert_bytes(testing::build_source(spec).bytes);
+  Conversion result = convert_bytes(testing::build_source(plan).bytes);
   ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
   EXPECT_EQ(check_camera_file(result.dest), "");  // odd lengths, and no pad bytes behind them
   EXPECT_NE(result.output.find("\rConverting second 1 of 2..Warning! ffda (start MJPEG scanline) "
@@ -136,8 +136,8 @@ TEST(MovieWriter, FramesWithoutAUsableMarkerAreStoredAsTheyAreWithAWarning) {
 }
 
 TEST(MovieWriter, StopsAt180Seconds) {
-  SourceSpec spec = standard_source(2730, 16);
-  Conversion result = convert_bytes(testing::build_source(spec).bytes);
+  SourcePlan plan = standard_source(2730, 16);
+  Conversion result = convert_bytes(testing::build_source(plan).bytes);
   ASSERT_EQ(result.status, ExitStatus::kCompleted);
   EXPECT_EQ(check_camera_file(result.dest), "");
   EXPECT_EQ(u32(result.dest, 48), 2700u);
@@ -151,12 +151,12 @@ TEST(MovieWriter, StopsAt180Seconds) {
 }
 
 TEST(MovieWriter, AFrameLargerThanTheLeastBufferIsConvertedWhole) {
-  SourceSpec spec = standard_source(15, 500);
-  spec.movie[3].payload = testing::jpeg_like_frame(200001, 600);
-  Conversion result = convert_bytes(testing::build_source(spec).bytes);
+  SourcePlan plan = standard_source(15, 500);
+  plan.movie[3].payload = testing::jpeg_like_frame(200001, 600);
+  Conversion result = convert_bytes(testing::build_source(plan).bytes);
   ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
   EXPECT_EQ(check_camera_file(result.dest), "");
-  EXPECT_EQ(payload(result.dest, 3), fixed(spec.movie[3].payload));
+  EXPECT_EQ(payload(result.dest, 3), fixed(plan.movie[3].payload));
   EXPECT_EQ(payload(result.dest, 3).size(), 200424u);
 }
 

@@ -156,14 +156,14 @@ ProgramRun run_reelfix(const std::vector<std::string>& arguments, const std::str
   return run;
 }
 
-Bytes expected_header_area(const SourceSpec& spec) {
+Bytes expected_header_area(const SourcePlan& plan) {
   Bytes area(HEADER_AREA_SIZE, 0);
   auto u32 = [&](std::size_t at, std::uint32_t v) { store_u32(area.data() + at, v); };
   auto u16 = [&](std::size_t at, std::uint16_t v) { store_u16(area.data() + at, v); };
   auto id = [&](std::size_t at, const char* text) { std::copy(text, text + 4, area.begin() + at); };
-  const AviFileHeader& m = spec.main_header;
-  const AviStreamHeader& v = spec.video_header;
-  const bminfo& f = spec.video_format;
+  const AviFileHeader& m = plan.main_header;
+  const AviStreamHeader& v = plan.video_header;
+  const bminfo& f = plan.video_format;
   // clang-format off
 
   id(0, "RIFF");      u32(4, 0);      id(8, "AVI ");
@@ -212,7 +212,7 @@ Bytes expected_header_area(const SourceSpec& spec) {
   id(232, "auds");                    // fccHandler, dwFlags, wPriority, wLanguage,
   u32(252, 1);                        //   dwInitialFrames 0; dwScale 1
   u32(256, 11024);                    // dwRate
-  u32(264, spec.audio_header.dwLength);  // patched at the end
+  u32(264, plan.audio_header.dwLength);  // patched at the end
   u32(268, 11024);                    // dwSuggestedBufferSize
   u32(272, 10000);                    // dwQuality
   u32(276, 1);                        // dwSampleSize; rcFrame 0

@@ -65,6 +65,6 @@ ProgramRun run_reelfix(const std::vector<std::string>& arguments, const std::str
 // The bytes of the destination header area as the camera layout defines them, written from
 // the byte map, for a source made by standard_source(frames); the date at 320..343 is the
 // pinned date.
-Bytes expected_header_area(const SourceSpec& spec);
+Bytes expected_header_area(const SourcePlan& plan);
 
 }  // namespace reelfix::testing
