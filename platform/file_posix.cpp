@@ -56,11 +56,14 @@ bool is_open(const FileHandle& file) { return file.native >= 0; }
 bool open_for_reading(FileHandle& file, const std::string& name) {
   int fd;
   do {
-    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a named pipe would wait for a writer that may never come.
+    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
+  // Only a regular file has a length and stays put while it is read: not a directory, a pipe
+  // or a device.
   struct stat info {};
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
     return false;
   }

@@ -93,9 +93,12 @@ bool open_for_reading(FileHandle& file, const std::string& name) {
       CreateFileW(to_utf16(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
+  // Only a file on a disk has a length and stays put while it is read: not a console (CON
+  // would wait for the keyboard), a pipe or another device.
   BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileInformationByHandle(handle, &info) &&
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  if (GetFileType(handle) != FILE_TYPE_DISK ||
+      (GetFileInformationByHandle(handle, &info) &&
+       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
     CloseHandle(handle);
     return false;
   }

@@ -150,6 +150,18 @@ TEST(FrontEnd, ADestinationThatIsNoRegularFileIsNotReplaced) {
   EXPECT_TRUE(fs::is_fifo(dir.path("pipe")));
   EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "pipe"}));
 }
+
+// A pipe as the source is refused at once; opening it to read would wait for a writer.
+TEST(FrontEnd, ASourceThatIsNoRegularFileIsRefusedWithoutWaiting) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.path("pipe").c_str(), 0600), 0);
+  for (const std::string& source : {dir.path("pipe"), std::string("/dev/zero")}) {
+    CapturedConsole captured;
+    EXPECT_EQ(run({"reelfix", source, dir.path("out.avi")}, captured), ExitStatus::kRefused);
+    EXPECT_EQ(captured.output, "Error opening the file " + source + "\n");
+  }
+  EXPECT_EQ(dir.names(), std::vector<std::string>{"pipe"});
+}
 #endif
 
 TEST(FrontEnd, ARefusedSourceLeavesAnExistingDestinationAsItWas) {

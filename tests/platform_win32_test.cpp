@@ -79,6 +79,20 @@ TEST(PlatformWin32, AReadOnlyDestinationCannotBeCreated) {
   EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
 }
 
+// A device as the source is refused at once: reading CON would wait for the keyboard.
+TEST(PlatformWin32, ADeviceAsTheSourceIsRefused) {
+  TempDir dir;
+  for (const std::string source : {"CON", "NUL"}) {
+    CapturedConsole captured;
+    const ExitStatus status = run_front_end({"reelfix", source, dir.path("out.avi")},
+                                            captured.console, testing::pinned_time);
+    flush(captured.console);
+    EXPECT_EQ(status, ExitStatus::kRefused);
+    EXPECT_EQ(captured.output, "Error opening the file " + source + "\n");
+  }
+  EXPECT_TRUE(dir.names().empty());
+}
+
 TEST(PlatformWin32, FileErrorsCarryTheSystemsWordsWithoutLineEnd) {
   TempDir dir;
   write_file(dir.path("in.avi"), Bytes{1, 2, 3});
