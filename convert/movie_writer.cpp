@@ -119,8 +119,7 @@ bool write_movie(ConversionState& state) {
       std::memset(input.get() + got, 0, length - got);
       // The frame is fixed up right where the destination's buffer takes it in, behind room
       // for the chunk header, so that put_bytes need not copy it again.
-      std::uint8_t* output =
-          reserve_bytes(dst, 8 + (std::uint64_t{length} + HUFFMAN_SEGMENT_SIZE + 3) / 4 * 4) + 8;
+      std::uint8_t* output = reserve_bytes(dst, 8 + fixed_frame_length(length)) + 8;
       const std::uint32_t frame_number = second * FRAMES_PER_SECOND + j;
       if (!fix_jpeg_frame(input.get(), output, length)) {
         report_progress(out, "Warning! ffda (start MJPEG scanline) was not found in frame %" PRIu32 "\n",
