@@ -50,31 +50,37 @@ int pending_bytes(int pipe_end) {
   return ioctl(pipe_end, FIONREAD, &n) == 0 ? n : -1;
 }
 
-// The child is held in the middle of its movie without any race: every frame lacks the FF DA
-// marker, so each one adds a warning line, and nobody reads its standard output. The first 64
-// KiB of warnings fill the pipe, and the write that hands them on blocks for good. So the
-// conversion cannot finish before the signal, however slowly the test runs.
-TEST(FailedRun, AnInterruptRemovesTheTemporaryFile) {
+// A source whose conversion is held in the middle of its movie without any race: every frame
+// lacks the FF DA marker, so each one adds a warning line, and nobody reads the child's standard
+// output. The first 64 KiB of warnings fill the pipe, and the write that hands them on blocks
+// for good. So the conversion cannot finish before the signal, however slowly the test runs.
+Bytes source_that_gets_stuck() {
   testing::SourcePlan plan = testing::standard_source(0);
   plan.movie = {{"00dc", testing::jpeg_like_frame(16, static_cast<std::size_t>(-1))}};
   plan.index_order = std::vector<std::size_t>(180 * 15, 0);  // 180 seconds of the one frame
-  const Bytes source = testing::build_source(plan).bytes;
+  return testing::build_source(plan).bytes;
+}
 
+// Waits until more than the header texts (about 500 bytes) stand in the child's pipe: the
+// movie is being written and is stuck. Even a pipe of one page holds that much.
+void wait_until_stuck(const testing::Child& child) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (pending_bytes(child.output) <= 2048 && !testing::has_ended(child) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_GT(pending_bytes(child.output), 2048);
+}
+
+TEST(FailedRun, AnInterruptRemovesTheTemporaryFile) {
+  const Bytes source = source_that_gets_stuck();
   for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal_number);
     testing::TempDir dir;
     testing::write_file(dir.path("in.avi"), source);
     testing::write_file(dir.path("out.avi"), kOldDest);
     testing::Child child = testing::start_reelfix({dir.path("in.avi"), dir.path("out.avi")});
-
-    // More than the header texts (about 500 bytes) in the pipe: the movie is being written and
-    // is stuck. Even a pipe of one page holds that much.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (pending_bytes(child.output) <= 2048 && !testing::has_ended(child) &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    EXPECT_GT(pending_bytes(child.output), 2048);
+    wait_until_stuck(child);
     EXPECT_EQ(dir.names().size(), 3u) << "no temporary file beside the destination";
 
     kill(child.pid, signal_number);
@@ -89,19 +95,12 @@ TEST(FailedRun, AnInterruptRemovesTheTemporaryFile) {
 // A process started with SIGINT ignored keeps ignoring it while it converts; SIGTERM still
 // removes the temporary file.
 TEST(FailedRun, AnIgnoredInterruptStaysIgnored) {
-  testing::SourcePlan plan = testing::standard_source(0);
-  plan.movie = {{"00dc", testing::jpeg_like_frame(16, static_cast<std::size_t>(-1))}};
-  plan.index_order = std::vector<std::size_t>(180 * 15, 0);
   testing::TempDir dir;
-  testing::write_file(dir.path("in.avi"), testing::build_source(plan).bytes);
+  testing::write_file(dir.path("in.avi"), source_that_gets_stuck());
   testing::ChildOptions options;
   options.ignore_interrupt = true;
   testing::Child child = testing::start_reelfix({dir.path("in.avi"), dir.path("out.avi")}, options);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (pending_bytes(child.output) <= 2048 && !testing::has_ended(child) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  wait_until_stuck(child);
   kill(child.pid, SIGINT);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(testing::has_ended(child));
