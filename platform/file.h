@@ -51,7 +51,8 @@ void close_file(FileHandle& file);
 // writing; `file.name` is set to dest_name for messages and temp_path to the new file's path.
 // False when dest_name is a directory or an existing file that may not be written, or the
 // temporary file cannot be made (missing directory, no permission). While the file exists,
-// SIGINT and SIGTERM (or a console break) remove it before the process ends.
+// SIGINT, SIGTERM and SIGHUP (or a console break) remove it before the process ends; up to
+// four such files at once.
 bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
                              std::string& temp_path);
 
@@ -65,6 +66,9 @@ void replace_with_temporary(const std::string& temp_path, const std::string& des
 
 // Removes a temporary file; never throws. Also ends its removal on interruption.
 void remove_temporary(const std::string& temp_path) noexcept;
+
+// True when something stands at the name: a file, a directory, a link (even a broken one).
+bool name_exists(const std::string& name);
 
 // True when both names denote one existing file (a link, another path to it).
 bool same_existing_file(const std::string& a, const std::string& b);
