@@ -1,0 +1,458 @@
+#include "prep/prepare.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <new>
+#include <optional>
+
+#include "convert/camera_layout.h"
+#include "convert/driver.h"
+#include "platform/file.h"
+#include "prep/av_support.h"
+#include "prep/avio_file.h"
+#include "prep/jpeg_encoder.h"
+#include "prep/options.h"
+#include "prep/picture.h"
+#include "prep/progress.h"
+#include "prep/sound.h"
+#include "prep/source_writer.h"
+
+namespace reelfix::prep {
+namespace {
+
+const AVRational kMicroseconds{1, AV_TIME_BASE};
+const AVRational kPictureTime{1, static_cast<int>(FRAMES_PER_SECOND)};
+const AVRational kSampleTime{1, static_cast<int>(AUDIO_RATE)};
+
+// How much of the input, from its first picture on, one movie takes: --length, and never more
+// than the camera plays. The one place where the camera's limit cuts the input.
+struct MovieLength {
+  std::int64_t limit_us = 0;
+  bool camera_limit = false;  // the limit is the camera's, not --length
+};
+
+MovieLength movie_length(const PrepOptions& options) {
+  const std::int64_t camera_us = std::int64_t{MAX_SECONDS} * AV_TIME_BASE;
+  if (options.length_us && *options.length_us <= camera_us) return {*options.length_us, false};
+  return {camera_us, true};
+}
+
+// The input file, the streams the movie is made of and their decoders.
+struct Input {
+  Input() = default;
+  ~Input() {
+    format.reset();
+    avio.reset();
+    try {
+      platform::close_file(file.handle);
+    } catch (const platform::FileError&) {
+    }
+  }
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+
+  std::string name;
+  AvioFile file;
+  AvioPtr avio;
+  InputPtr format;
+  AVStream* video = nullptr;
+  AVStream* sound = nullptr;  // none when the input has no sound the movie can use
+  CodecPtr video_decoder;
+  CodecPtr sound_decoder;
+};
+
+// Everything one preparation works with.
+struct Preparation {
+  Preparation(const PrepOptions& run_options, Console& run_console, Progress& run_progress)
+      : options(run_options), console(run_console), progress(run_progress) {}
+
+  const PrepOptions& options;
+  Console& console;
+  Progress& progress;
+  Input input;
+  SourceWriter writer;
+  SoundTrack sound;
+  JpegEncoder encoder;
+  std::optional<PictureFilter> filter;  // made for the first picture
+  SecondBudget second;
+  RateReport rate;
+  FramePtr decoded = make_frame();
+  FramePtr filtered = make_frame();
+  FramePtr last_picture = make_frame();  // repeated to complete the last second
+  PacketPtr packet = make_packet();
+
+  MovieLength length;
+  // Timestamps of pictures are in the video stream's time base. The movie starts at t0, the
+  // first picture at or after --start; from there on timestamps count from t0.
+  std::int64_t start_pts = AV_NOPTS_VALUE;  // --start; none without it
+  std::int64_t t0 = AV_NOPTS_VALUE;
+  std::int64_t limit_pts = 0;  // pictures from here on are not in the movie
+  std::int64_t end_pts = 0;    // where the last picture taken ends
+  bool cut = false;            // a picture at or past the limit was met
+  bool pictures_done = false;  // no more pictures are wanted
+  bool sound_done = false;     // no more sound is wanted
+  std::int64_t frames = 0;     // camera frames written
+  int damaged = 0;             // packets or frames the decoders could not use
+};
+
+std::string with_detail(const std::string& line) {
+  const std::string detail = take_ffmpeg_detail();
+  return detail.empty() ? line : line + " (" + detail + ")";
+}
+
+// An FFmpeg call on the input failed: the file's own failure when the system refused a read,
+// else the input cannot be used.
+void check_reading(const Input& input, int result) {
+  if (result >= 0) return;
+  rethrow_failure(input.file);
+  if (result == AVERROR(ENOMEM)) throw std::bad_alloc();
+  throw PrepError(ExitStatus::kRefused, with_detail("Error: reading '" + input.name +
+                                                    "' failed: " + av_error_text(result)));
+}
+
+CodecPtr open_decoder(const Input& input, const AVStream& stream, const AVCodec& codec,
+                      bool frame_threads) {
+  CodecPtr decoder(avcodec_alloc_context3(&codec));
+  if (!decoder) throw std::bad_alloc();
+  check_reading(input, avcodec_parameters_to_context(decoder.get(), stream.codecpar));
+  decoder->pkt_timebase = stream.time_base;
+  if (frame_threads) {
+    decoder->thread_count = 0;  // as many as the machine has
+    decoder->thread_type = FF_THREAD_FRAME;
+  }
+  check_reading(input, avcodec_open2(decoder.get(), &codec, nullptr));
+  return decoder;
+}
+
+std::string codec_name(const AVStream& stream) {
+  return avcodec_get_name(stream.codecpar->codec_id);
+}
+
+void open_input(Preparation& p) {
+  Input& in = p.input;
+  in.name = p.options.input;
+  if (!platform::open_for_reading(in.file.handle, in.name)) {
+    throw PrepError(ExitStatus::kRefused, "Error: opening '" + in.name +
+                                              "' failed: it is missing, no regular file, or "
+                                              "may not be read");
+  }
+  in.avio = make_reading_context(in.file);
+  AVFormatContext* format = avformat_alloc_context();
+  if (format == nullptr) throw std::bad_alloc();
+  format->pb = in.avio.get();
+  // On failure FFmpeg frees the context itself.
+  check_reading(in, avformat_open_input(&format, in.name.c_str(), nullptr, nullptr));
+  in.format.reset(format);
+  check_reading(in, avformat_find_stream_info(format, nullptr));
+
+  const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (video < 0) {
+    throw PrepError(ExitStatus::kRefused, "Error: '" + in.name + "' holds no video stream");
+  }
+  in.video = format->streams[video];
+  const AVCodec* video_codec = avcodec_find_decoder(in.video->codecpar->codec_id);
+  if (video_codec == nullptr) {
+    throw PrepError(ExitStatus::kRefused, "Error: reading '" + in.name +
+                                              "' failed: FFmpeg has no decoder for its video (" +
+                                              codec_name(*in.video) + ")");
+  }
+  in.video_decoder = open_decoder(in, *in.video, *video_codec, true);
+
+  const int sound = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, video, nullptr, 0);
+  if (sound >= 0) {
+    AVStream* stream = format->streams[sound];
+    const AVCodec* sound_codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (sound_codec != nullptr) {
+      in.sound = stream;
+      in.sound_decoder = open_decoder(in, *stream, *sound_codec, false);
+    } else {
+      report_line(p.console, {"Warning: FFmpeg has no decoder for the sound of '", in.name, "' (",
+                              codec_name(*stream), "); the movie is silent."});
+    }
+  } else if (!p.options.quiet) {
+    report_line(p.console, {"Note: '", in.name, "' has no sound; the movie is silent."});
+  }
+  // The demuxer hands out only the packets of the two streams.
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    if (format->streams[i] != in.video && format->streams[i] != in.sound) {
+      format->streams[i]->discard = AVDISCARD_ALL;
+    }
+  }
+}
+
+// Goes to --start: to the key frame before it, from where decoding reaches it.
+void seek_to_start(Preparation& p) {
+  AVFormatContext* format = p.input.format.get();
+  const std::int64_t first = format->start_time == AV_NOPTS_VALUE ? 0 : format->start_time;
+  p.length = movie_length(p.options);
+  std::optional<double> total;
+  if (format->duration > 0) {
+    total =
+        static_cast<double>(std::min(p.length.limit_us, format->duration - p.options.start_us)) /
+        AV_TIME_BASE;
+  }
+  p.progress.total_seconds = total;
+  if (p.options.start_us == 0) return;
+  const std::int64_t target = first + p.options.start_us;
+  p.start_pts = av_rescale_q(target, kMicroseconds, p.input.video->time_base);
+  // Where seeking fails, decoding from the beginning reaches the start as well.
+  avformat_seek_file(format, -1, INT64_MIN, target, target, 0);
+}
+
+// The time of a picture of the input that has no duration of its own.
+std::int64_t usual_duration(const AVStream& video) {
+  AVRational rate = video.avg_frame_rate.num > 0 ? video.avg_frame_rate : video.r_frame_rate;
+  if (rate.num <= 0 || rate.den <= 0) rate = av_inv_q(kPictureTime);
+  return std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(rate), video.time_base));
+}
+
+void encode_picture(Preparation& p, AVFrame& frame) {
+  if (&frame != p.last_picture.get()) {
+    av_frame_unref(p.last_picture.get());
+    check(av_frame_ref(p.last_picture.get(), &frame), ExitStatus::kSystemFailure, "keeping",
+          "a picture");
+  }
+  const std::int64_t stored = encode_within(p.encoder, frame, next_frame_budget(p.second));
+  write_picture(p.writer, *p.encoder.packet);
+  account_frame(p.second, p.rate, stored);
+  ++p.frames;
+  show_progress(p.progress, static_cast<double>(p.frames) / FRAMES_PER_SECOND);
+}
+
+void encode_filtered_pictures(Preparation& p) {
+  while (pull_picture(*p.filter, *p.filtered)) {
+    encode_picture(p, *p.filtered);
+    av_frame_unref(p.filtered.get());
+  }
+}
+
+// The first picture of the movie sets t0, the sound's origin and the picture filter.
+void start_movie(Preparation& p, const AVFrame& frame, std::int64_t pts) {
+  const AVStream& video = *p.input.video;
+  p.t0 = pts;
+  p.limit_pts = av_rescale_q(p.length.limit_us, kMicroseconds, video.time_base);
+  p.sound.timeline.limit = av_rescale(p.length.limit_us, AUDIO_RATE, AV_TIME_BASE);
+  set_origin(p.sound.timeline, av_rescale_q(pts, video.time_base, kSampleTime));
+  p.filter = make_picture_filter(frame, video.time_base, video.sample_aspect_ratio, p.options.fit,
+                                 p.input.name);
+}
+
+void take_picture(Preparation& p, AVFrame& frame) {
+  std::int64_t pts = frame.best_effort_timestamp;
+  if (pts == AV_NOPTS_VALUE) {
+    if (p.t0 == AV_NOPTS_VALUE) return;  // nothing to place it by yet
+    pts = p.t0 + p.end_pts;              // right behind the picture before
+  }
+  if (p.start_pts != AV_NOPTS_VALUE && pts < p.start_pts) return;
+  if (p.t0 == AV_NOPTS_VALUE) start_movie(p, frame, pts);
+  const std::int64_t relative = pts - p.t0;
+  if (relative >= p.limit_pts) {
+    p.cut = true;
+    p.pictures_done = true;
+    return;
+  }
+  const std::int64_t duration =
+      frame.pkt_duration > 0 ? frame.pkt_duration : usual_duration(*p.input.video);
+  p.end_pts = std::max(p.end_pts, relative + duration);
+  frame.pts = relative;
+  push_picture(*p.filter, frame);
+  encode_filtered_pictures(p);
+}
+
+void take_sound(Preparation& p, const AVFrame& frame) {
+  const std::int64_t pts = frame.best_effort_timestamp;
+  // A frame without a time continues the sound before it.
+  const std::int64_t position =
+      pts == AV_NOPTS_VALUE
+          ? p.sound.next +
+                (p.sound.resampler ? swr_get_delay(p.sound.resampler.get(), AUDIO_RATE) : 0)
+          : av_rescale_q(pts, p.input.sound->time_base, kSampleTime);
+  const SoundTimeline& timeline = p.sound.timeline;
+  if (timeline.origin && position - *timeline.origin >= timeline.limit) {
+    p.sound_done = true;
+    return;
+  }
+  add_sound(p.sound, frame, position);
+}
+
+// Sends a packet (none: the end) to a decoder and takes what it gives. A packet or frame the
+// decoder cannot use is counted and left out.
+void decode(Preparation& p, AVCodecContext& decoder, const AVPacket* packet, bool pictures) {
+  int sent = avcodec_send_packet(&decoder, packet);
+  if (sent == AVERROR(ENOMEM)) throw std::bad_alloc();
+  if (sent < 0 && sent != AVERROR_EOF) ++p.damaged;
+  for (;;) {
+    const int got = avcodec_receive_frame(&decoder, p.decoded.get());
+    if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return;
+    if (got == AVERROR(ENOMEM)) throw std::bad_alloc();
+    if (got < 0) {
+      ++p.damaged;
+      return;
+    }
+    if (pictures && !p.pictures_done) take_picture(p, *p.decoded);
+    if (!pictures && !p.sound_done) take_sound(p, *p.decoded);
+    av_frame_unref(p.decoded.get());
+  }
+}
+
+void read_input(Preparation& p) {
+  Input& in = p.input;
+  p.sound_done = in.sound == nullptr;
+  while (!p.pictures_done || !p.sound_done) {
+    const int read = av_read_frame(in.format.get(), p.packet.get());
+    if (read < 0) {
+      rethrow_failure(in.file);
+      if (read == AVERROR(ENOMEM)) throw std::bad_alloc();
+      if (read != AVERROR_EOF) ++p.damaged;  // the rest of the file cannot be read
+      break;
+    }
+    if (p.packet->stream_index == in.video->index && !p.pictures_done) {
+      decode(p, *in.video_decoder, p.packet.get(), true);
+    } else if (in.sound && p.packet->stream_index == in.sound->index && !p.sound_done) {
+      decode(p, *in.sound_decoder, p.packet.get(), false);
+    }
+    av_packet_unref(p.packet.get());
+  }
+  // What the decoders still hold.
+  if (!p.pictures_done) decode(p, *in.video_decoder, nullptr, true);
+  if (!p.sound_done) decode(p, *in.sound_decoder, nullptr, false);
+}
+
+// The last pictures and sound: the movie ends with its last whole second.
+void finish_movie(Preparation& p) {
+  if (p.t0 == AV_NOPTS_VALUE) {
+    throw PrepError(
+        ExitStatus::kRefused,
+        with_detail("Error: reading '" + p.input.name + "' failed: no picture could be decoded" +
+                    (p.options.start_us > 0 ? " at or after the start given" : "")));
+  }
+  // The last picture lasts until the end of its time, at least one camera frame long.
+  const std::int64_t one_frame = av_rescale_q(1, kPictureTime, p.input.video->time_base);
+  const std::int64_t end = p.cut ? p.limit_pts : std::min(p.end_pts, p.limit_pts);
+  end_pictures(*p.filter, std::max(end, one_frame));
+  encode_filtered_pictures(p);
+  while (p.frames % FRAMES_PER_SECOND != 0) encode_picture(p, *p.last_picture);
+
+  finish_sound(p.sound);
+  const std::int64_t seconds = p.frames / FRAMES_PER_SECOND;
+  fill_with_silence(p.sound.timeline, seconds * AUDIO_RATE);
+  close_source_writer(p.writer);
+}
+
+// The engine converts the intermediate source into the output. Its texts are its own business,
+// except a failure's.
+void convert_source(Preparation& p, platform::ClockFunction clock) {
+  std::string said;
+  Console engine;
+  engine.output = [&said](std::string_view text) {
+    said.append(text);
+    return true;
+  };
+  engine.error = p.console.error;
+  const Outcome outcome = convert_avi(p.writer.temp_path, p.options.output, engine, clock);
+  flush(engine);
+  if (outcome == Outcome::kCompleted) return;
+  if (outcome == Outcome::kSystemFailure) {
+    throw PrepError(ExitStatus::kSystemFailure, "");  // the engine printed its line
+  }
+  // A refusal of the intermediate source: its last text says why.
+  while (!said.empty() && (said.back() == '\n' || said.back() == '.')) said.pop_back();
+  const std::string last = said.substr(said.find_last_of("\r\n") + 1);
+  throw PrepError(ExitStatus::kRefused,
+                  "Error: writing '" + p.options.output + "' failed: " + last);
+}
+
+std::uint64_t size_of(const std::string& name) {
+  platform::FileHandle file;
+  if (!platform::open_for_reading(file, name)) return 0;
+  std::uint64_t size = platform::file_length(file);
+  platform::close_file(file);
+  return size;
+}
+
+void report_result(Preparation& p) {
+  Console& out = p.console;
+  const std::string& name = p.input.name;
+  if (p.cut && p.length.camera_limit && !p.options.quiet) {
+    report_line(out, {"Note: '", name, "' runs longer than ", std::to_string(MAX_SECONDS),
+                      " seconds; the movie holds its first ", std::to_string(MAX_SECONDS), "."});
+  }
+  if (p.damaged > 0) {
+    report_line(out, {"Warning: ", std::to_string(p.damaged), " packets of '", name,
+                      "' could not be decoded and were left out."});
+  }
+  if (p.rate.seconds_over > 0) {
+    report_line(out, {"Warning: ", std::to_string(p.rate.seconds_over), " of ",
+                      std::to_string(p.rate.seconds), " seconds hold more than ",
+                      std::to_string(kSecondBudget),
+                      " bytes of video even at the coarsest quantiser; the camera may not play "
+                      "them smoothly."});
+  }
+  report_line(out, {"Wrote ", std::to_string(p.rate.seconds), " seconds to '", p.options.output,
+                    "': ", std::to_string(size_of(p.options.output)), " bytes, the largest second ",
+                    std::to_string(p.rate.largest_second), " bytes of video."});
+}
+
+bool one_file(const std::string& a, const std::string& b) {
+  return platform::names_equal_ignoring_case(a, b) || platform::same_existing_file(a, b);
+}
+
+}  // namespace
+
+ExitStatus run_reelprep(const std::vector<std::string>& arguments, Console& console,
+                        bool error_is_terminal, platform::ClockFunction clock) {
+  ParsedCommandLine command_line = parse_command_line(arguments);
+  if (!command_line.options) {
+    report_text(console, command_line.output);
+    flush(console);
+    if (!command_line.error.empty() && console.error) console.error(command_line.error);
+    return command_line.status;
+  }
+  const PrepOptions& options = *command_line.options;
+  if (one_file(options.input, options.output)) {
+    report_error_line(console, "Error: '" + options.input + "' and '" + options.output +
+                                   "' are one file. Nothing was converted.");
+    return ExitStatus::kSameFile;
+  }
+  if (!options.overwrite && platform::name_exists(options.output)) {
+    report_error_line(console, "Error: '" + options.output +
+                                   "' exists; give -y to replace it. Nothing was converted.");
+    return ExitStatus::kRefused;
+  }
+
+  silence_ffmpeg_log();
+  Progress progress;
+  progress.shown = error_is_terminal && !options.quiet;
+  progress.write = console.error;
+  try {
+    Preparation p(options, console, progress);
+    open_input(p);
+    seek_to_start(p);
+    p.sound.input_name = options.input;
+    p.sound.timeline.sink = [&p](const std::uint8_t* samples, std::size_t n) {
+      write_sound(p.writer, samples, n);
+    };
+    p.encoder = make_jpeg_encoder();
+    open_source_writer(p.writer, options.output);
+    read_input(p);
+    finish_movie(p);
+    end_progress(progress, static_cast<double>(p.frames) / FRAMES_PER_SECOND);
+    convert_source(p, clock);
+    report_result(p);
+    return ExitStatus::kCompleted;
+  } catch (const PrepError& error) {
+    break_progress_line(progress);
+    if (error.what()[0] != '\0') report_error_line(console, error.what());
+    return error.status;
+  } catch (const platform::FileError& error) {
+    break_progress_line(progress);
+    report_error_line(console, "Error: " + error.operation + " '" + error.file_name +
+                                   "' failed: " + error.reason);
+  } catch (const std::bad_alloc&) {
+    break_progress_line(progress);
+    report_error_line(console, "Error: preparing '" + options.input + "' failed: out of memory");
+  }
+  return ExitStatus::kSystemFailure;
+}
+
+}  // namespace reelfix::prep
