@@ -30,9 +30,10 @@ HeaderRun translate(const Bytes& source) {
   testing::write_file(dir.path("in.avi"), source);
   CapturedConsole captured;
   ConversionState state(captured.console, testing::pinned_time);
-  EXPECT_TRUE(open_source(state.source_file, dir.path("in.avi")));
+  EXPECT_TRUE(open_source(state.source_file, dir.path("in.avi"), testing::ignored_reason()));
   std::string temp;
-  EXPECT_TRUE(platform::create_temporary_beside(dir.path("out.avi"), state.dest_file.handle, temp));
+  EXPECT_TRUE(platform::create_temporary_beside(dir.path("out.avi"), state.dest_file.handle, temp,
+                                                testing::ignored_reason()));
   HeaderRun run;
   run.ok = translate_headers(state);
   flush(captured.console);

@@ -37,9 +37,10 @@ ScanRun scan(const Bytes& source) {
   testing::CapturedConsole captured;
   ConversionState state(captured.console, testing::pinned_time);
   state.source_name = dir.path("in.avi");
-  EXPECT_TRUE(open_source(state.source_file, state.source_name));
+  EXPECT_TRUE(open_source(state.source_file, state.source_name, testing::ignored_reason()));
   std::string temp;
-  EXPECT_TRUE(platform::create_temporary_beside(dir.path("out.avi"), state.dest_file.handle, temp));
+  EXPECT_TRUE(platform::create_temporary_beside(dir.path("out.avi"), state.dest_file.handle, temp,
+                                                testing::ignored_reason()));
   ScanRun run;
   run.source_name = state.source_name;
   EXPECT_TRUE(translate_headers(state));
