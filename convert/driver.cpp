@@ -51,7 +51,7 @@ void report_failure(Console& console, const std::string& operation, const std::s
 }  // namespace
 
 Outcome convert_avi(const std::string& source_name, const std::string& dest_name,
-                    Console& console, platform::ClockFunction clock) {
+                    Console& console, platform::ClockFunction clock, ConversionSummary* summary) {
   ConversionState state(console, clock);
   state.source_name = source_name;
   std::string reason;
@@ -75,6 +75,10 @@ Outcome convert_avi(const std::string& source_name, const std::string& dest_name
     close(state.dest_file);
     platform::replace_with_temporary(temp_path, dest_name);
     close_quietly(state.source_file);
+    if (summary != nullptr) {
+      *summary = {state.seconds, state.frame_count / FRAMES_PER_SECOND,
+                  state.largest_second_video_bytes, state.seconds_over_video_limit};
+    }
     return Outcome::kCompleted;
   } catch (const platform::FileError& error) {
     discard(state, temp_path);

@@ -22,7 +22,10 @@ TEST(MovieSizeLimit, AnAudioChunkThatWouldPassTheLimitIsRefused) {
 
   testing::TempDir dir;
   // Two frame chunks without FF DA, so they are copied unchanged: their lengths stay exact.
+  // The first one the movie uses opens a JPEG picture, as a frame must.
   testing::Bytes source(8 + kLarge + 8 + kTuned, 0);
+  source[8 + kLarge + 8] = 0xFF;
+  source[8 + kLarge + 9] = 0xD8;
   testing::write_file(dir.path("in.avi"), source);
 
   testing::CapturedConsole captured;
