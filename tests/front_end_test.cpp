@@ -4,7 +4,11 @@
 
 #include <filesystem>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/utf16_win32.h"
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -162,8 +166,8 @@ TEST(FrontEnd, FilesThatCannotBeOpenedOrCreatedEndWithStatus3AndTheReason) {
   write_file(dir.path("in.avi"), Bytes{'R', 'I', 'F', 'X'});
   fs::create_directory(file_path(dir.path("folder")));
 #ifdef _WIN32
-  const std::string missing_file = "The system cannot find the file specified.";
-  const std::string missing_folder = "The system cannot find the path specified.";
+  const std::string missing_file = platform::system_message(ERROR_FILE_NOT_FOUND);
+  const std::string missing_folder = platform::system_message(ERROR_PATH_NOT_FOUND);
 #else
   const std::string missing_file = "No such file or directory";
   const std::string missing_folder = missing_file;
