@@ -56,16 +56,13 @@ int lowest_fitting_quantiser(int guess, const std::function<bool(int)>& fits) {
 
 std::int64_t next_frame_budget(const SecondBudget& second) {
   const int left = static_cast<int>(FRAMES_PER_SECOND) - second.frames;
-  return std::max<std::int64_t>(0, kSecondBudget - second.used) / std::max(left, 1);
+  const std::int64_t left_over = std::int64_t{MAX_VIDEO_BYTES_PER_SECOND} - second.used;
+  return std::max<std::int64_t>(0, left_over) / std::max(left, 1);
 }
 
-void account_frame(SecondBudget& second, RateReport& report, std::int64_t stored_size) {
+void account_frame(SecondBudget& second, std::int64_t stored_size) {
   second.used += stored_size;
-  if (++second.frames < static_cast<int>(FRAMES_PER_SECOND)) return;
-  ++report.seconds;
-  if (second.used > kSecondBudget) ++report.seconds_over;
-  report.largest_second = std::max(report.largest_second, second.used);
-  second = SecondBudget{};
+  if (++second.frames == static_cast<int>(FRAMES_PER_SECOND)) second = SecondBudget{};
 }
 
 JpegEncoder make_jpeg_encoder() {

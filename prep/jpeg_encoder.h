@@ -1,8 +1,8 @@
 // The camera's pictures as JPEG, within its rate: the fifteen frames of every second, as the
-// movie stores them, take at most 250,000 bytes together ("max 250KBytes/sec"), at the best
+// movie stores them, take at most MAX_VIDEO_BYTES_PER_SECOND bytes together, at the best
 // picture that allows. Each frame gets the lowest quantiser that keeps it within its share of
 // what its second has left; a frame that does not fit even at the coarsest is kept at the
-// coarsest, and the second is counted as over the rate.
+// coarsest (the engine then counts its second as over the rate).
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,6 @@
 
 namespace reelfix::prep {
 
-inline constexpr std::int64_t kSecondBudget = 250000;  // video bytes a second, as stored
 inline constexpr int kFinestQuantiser = 1;
 inline constexpr int kCoarsestQuantiser = 31;
 
@@ -33,16 +32,8 @@ struct SecondBudget {
 // small enough takes from them.
 std::int64_t next_frame_budget(const SecondBudget& second);
 
-// The seconds written so far.
-struct RateReport {
-  int seconds = 0;
-  int seconds_over = 0;             // over the budget even at the coarsest quantiser
-  std::int64_t largest_second = 0;  // the most bytes of video one second holds
-};
-
-// Counts a frame of `stored_size` bytes into the second, and the second into the report when
-// the frame completes it.
-void account_frame(SecondBudget& second, RateReport& report, std::int64_t stored_size);
+// Counts a frame of `stored_size` bytes into the second; the fifteenth starts the next second.
+void account_frame(SecondBudget& second, std::int64_t stored_size);
 
 struct JpegEncoder {
   CodecPtr codec;

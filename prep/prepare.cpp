@@ -75,7 +75,7 @@ struct Preparation {
   JpegEncoder encoder;
   std::optional<PictureFilter> filter;  // made for the first picture
   SecondBudget second;
-  RateReport rate;
+  ConversionSummary summary;  // the engine's account of the movie
   FramePtr decoded = make_frame();
   FramePtr filtered = make_frame();
   FramePtr last_picture = make_frame();  // repeated to complete the last second
@@ -131,10 +131,9 @@ std::string codec_name(const AVStream& stream) {
 void open_input(Preparation& p) {
   Input& in = p.input;
   in.name = p.options.input;
-  if (!platform::open_for_reading(in.file.handle, in.name)) {
-    throw PrepError(ExitStatus::kRefused, "Error: opening '" + in.name +
-                                              "' failed: it is missing, no regular file, or "
-                                              "may not be read");
+  std::string reason;
+  if (!platform::open_for_reading(in.file.handle, in.name, reason)) {
+    throw PrepError(ExitStatus::kRefused, "Error: opening '" + in.name + "' failed: " + reason);
   }
   in.avio = make_reading_context(in.file);
   AVFormatContext* format = avformat_alloc_context();
@@ -214,7 +213,7 @@ void encode_picture(Preparation& p, AVFrame& frame) {
   }
   const std::int64_t stored = encode_within(p.encoder, frame, next_frame_budget(p.second));
   write_picture(p.writer, *p.encoder.packet);
-  account_frame(p.second, p.rate, stored);
+  account_frame(p.second, stored);
   ++p.frames;
   show_progress(p.progress, static_cast<double>(p.frames) / FRAMES_PER_SECOND);
 }
@@ -340,31 +339,37 @@ void finish_movie(Preparation& p) {
 }
 
 // The engine converts the intermediate source into the output. Its texts are its own business,
-// except a failure's.
+// except a failure's: its line on standard error passes on, and a refusal's last text becomes
+// one when it printed none.
 void convert_source(Preparation& p, platform::ClockFunction clock) {
   std::string said;
+  bool told = false;
   Console engine;
   engine.output = [&said](std::string_view text) {
     said.append(text);
     return true;
   };
-  engine.error = p.console.error;
-  const Outcome outcome = convert_avi(p.writer.temp_path, p.options.output, engine, clock);
+  engine.error = [&p, &told](std::string_view text) {
+    told = true;
+    return p.console.error(text);
+  };
+  flush(p.console);
+  const Outcome outcome =
+      convert_avi(p.writer.temp_path, p.options.output, engine, clock, &p.summary);
   flush(engine);
   if (outcome == Outcome::kCompleted) return;
-  if (outcome == Outcome::kSystemFailure) {
-    throw PrepError(ExitStatus::kSystemFailure, "");  // the engine printed its line
-  }
-  // A refusal of the intermediate source: its last text says why.
+  const ExitStatus status =
+      outcome == Outcome::kRefused ? ExitStatus::kRefused : ExitStatus::kSystemFailure;
+  if (told) throw PrepError(status, "");
   while (!said.empty() && (said.back() == '\n' || said.back() == '.')) said.pop_back();
   const std::string last = said.substr(said.find_last_of("\r\n") + 1);
-  throw PrepError(ExitStatus::kRefused,
-                  "Error: writing '" + p.options.output + "' failed: " + last);
+  throw PrepError(status, "Error: writing '" + p.options.output + "' failed: " + last);
 }
 
 std::uint64_t size_of(const std::string& name) {
   platform::FileHandle file;
-  if (!platform::open_for_reading(file, name)) return 0;
+  std::string reason;
+  if (!platform::open_for_reading(file, name, reason)) return 0;
   std::uint64_t size = platform::file_length(file);
   platform::close_file(file);
   return size;
@@ -381,20 +386,17 @@ void report_result(Preparation& p) {
     report_line(out, {"Warning: ", std::to_string(p.damaged), " packets of '", name,
                       "' could not be decoded and were left out."});
   }
-  if (p.rate.seconds_over > 0) {
-    report_line(out, {"Warning: ", std::to_string(p.rate.seconds_over), " of ",
-                      std::to_string(p.rate.seconds), " seconds hold more than ",
-                      std::to_string(kSecondBudget),
+  const ConversionSummary& movie = p.summary;
+  if (movie.seconds_over_video_limit > 0) {
+    report_line(out, {"Warning: ", std::to_string(movie.seconds_over_video_limit), " of ",
+                      std::to_string(movie.seconds), " seconds hold more than ",
+                      std::to_string(MAX_VIDEO_BYTES_PER_SECOND),
                       " bytes of video even at the coarsest quantiser; the camera may not play "
                       "them smoothly."});
   }
-  report_line(out, {"Wrote ", std::to_string(p.rate.seconds), " seconds to '", p.options.output,
+  report_line(out, {"Wrote ", std::to_string(movie.seconds), " seconds to '", p.options.output,
                     "': ", std::to_string(size_of(p.options.output)), " bytes, the largest second ",
-                    std::to_string(p.rate.largest_second), " bytes of video."});
-}
-
-bool one_file(const std::string& a, const std::string& b) {
-  return platform::names_equal_ignoring_case(a, b) || platform::same_existing_file(a, b);
+                    std::to_string(movie.largest_second_video_bytes), " bytes of video."});
 }
 
 }  // namespace
@@ -409,7 +411,7 @@ ExitStatus run_reelprep(const std::vector<std::string>& arguments, Console& cons
     return command_line.status;
   }
   const PrepOptions& options = *command_line.options;
-  if (one_file(options.input, options.output)) {
+  if (platform::same_file(options.input, options.output)) {
     report_error_line(console, "Error: '" + options.input + "' and '" + options.output +
                                    "' are one file. Nothing was converted.");
     return ExitStatus::kSameFile;

@@ -52,9 +52,11 @@ SourceWriter::~SourceWriter() {
 
 void open_source_writer(SourceWriter& writer, const std::string& output_name) {
   writer.output_name = output_name;
-  if (!platform::create_temporary_beside(output_name, writer.file.handle, writer.temp_path)) {
+  std::string reason;
+  if (!platform::create_temporary_beside(output_name, writer.file.handle, writer.temp_path,
+                                         reason)) {
     throw PrepError(ExitStatus::kRefused,
-                    "Error: creating a temporary file beside '" + output_name + "' failed");
+                    "Error: creating '" + output_name + "' failed: " + reason);
   }
   writer.avio = make_writing_context(writer.file);
   AVFormatContext* format = nullptr;

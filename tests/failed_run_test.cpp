@@ -126,13 +126,19 @@ TEST(FailedRun, AnInterruptRemovesEveryTemporaryFileStillInUse) {
     std::string temp[4];
     const char* names[4] = {"a.avi", "b.avi", "c.avi", "d.avi"};
     for (int i = 0; i < 3; ++i) {
-      if (!platform::create_temporary_beside(dir.path(names[i]), files[i], temp[i])) _exit(1);
+      if (!platform::create_temporary_beside(dir.path(names[i]), files[i], temp[i],
+                                             testing::ignored_reason())) {
+        _exit(1);
+      }
     }
     platform::close_file(files[2]);
     platform::replace_with_temporary(temp[2], dir.path("c.avi"));
     platform::close_file(files[1]);
     platform::remove_temporary(temp[1]);
-    if (!platform::create_temporary_beside(dir.path(names[3]), files[3], temp[3])) _exit(1);
+    if (!platform::create_temporary_beside(dir.path(names[3]), files[3], temp[3],
+                                           testing::ignored_reason())) {
+      _exit(1);
+    }
     raise(SIGTERM);
     _exit(2);
   }
