@@ -15,7 +15,7 @@ struct Progress {
   std::function<bool(std::string_view)> write;  // standard error
   std::optional<double> total_seconds;          // the movie's expected length, when known
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point last_shown{};
+  std::chrono::steady_clock::time_point last_shown = started;  // the first line waits too
   std::size_t last_width = 0;  // of the text last shown, to blank what a shorter one leaves
   bool line_open = false;      // a line is shown and not yet ended
 };
