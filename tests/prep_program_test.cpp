@@ -3,9 +3,9 @@
 // REELFIX_REQUIRE_FFMPEG is set.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <numeric>
 
 #include "convert/camera_layout.h"
 #include "tests/camera_file_check.h"
@@ -370,6 +370,53 @@ TEST(PrepProgram, AnInputThatCannotBeUsedEndsWithStatus3AndAMessage) {
   }
 }
 
+// The AVI with the given pictures (counting from 0) overwritten with zeros, which no JPEG
+// decoder takes for a picture.
+Bytes with_blank_pictures(Bytes avi, std::size_t from, std::size_t to) {
+  const std::size_t movi =
+      std::search(avi.begin(), avi.end(), std::begin("movi"), std::end("movi") - 1) - avi.begin();
+  const std::size_t end = movi + load_u32(avi.data() + movi - 4);  // the list counts from "movi"
+  std::size_t picture = 0;
+  for (std::size_t at = movi + 4; at + 8 <= end;) {
+    const std::uint32_t size = load_u32(avi.data() + at + 4);
+    if (load_u32(avi.data() + at) == fourcc("00dc")) {
+      if (picture >= from && picture <= to) {
+        std::fill_n(avi.begin() + static_cast<std::ptrdiff_t>(at + 8), size, 0);
+      }
+      ++picture;
+    }
+    at += 8 + size + (size & 1);  // FFmpeg pads chunks to even sizes
+  }
+  return avi;
+}
+
+TEST(PrepProgram, PicturesThatCannotBeDecodedAreCountedAndLeftOut) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  const Bytes source = testing::read_file(make_input(
+      dir, "source.avi",
+      "-f lavfi -i testsrc2=s=320x240:r=15 -f lavfi -i sine -t 2 -c:v mjpeg -c:a pcm_u8"));
+  const std::string input = dir.path("damaged.avi");
+  const std::string movie = dir.path("camera.avi");
+
+  // Five pictures lost: the ones before stand in for them.
+  testing::write_file(input, with_blank_pictures(source, 3, 7));
+  testing::ProgramRun run = run_reelprep({input, movie});
+  ASSERT_EQ(run.status, 0) << run.error;
+  EXPECT_NE(run.output.find("Warning: 5 packets of '" + input +
+                            "' could not be decoded and were left out.\n"),
+            std::string::npos)
+      << run.output;
+  expect_camera_movie(movie, 2, dir);
+
+  // No picture at all: nothing to make a movie of.
+  testing::write_file(input, with_blank_pictures(source, 0, 29));
+  run = run_reelprep({"-y", input, movie});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.error, "Error: reading '" + input +
+                           "' failed: no picture could be decoded (No JPEG data found in image)\n");
+}
+
 TEST(PrepProgram, AnExistingOutputIsReplacedOnlyWithOverwrite) {
   REQUIRE_FFMPEG();
   TempDir dir;
@@ -387,6 +434,8 @@ TEST(PrepProgram, AnExistingOutputIsReplacedOnlyWithOverwrite) {
   run = run_reelprep({"-y", input, movie});
   EXPECT_EQ(run.status, 0) << run.error;
   expect_camera_movie(movie, 1, dir);
+  // Nothing else is left beside it: the intermediate source is gone.
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"camera.avi", "cmd.err", "cmd.out", "in.mp4"}));
 
   // One file under two names is refused before anything else, -y or not.
   run = run_reelprep({"-y", input, input});
