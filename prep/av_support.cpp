@@ -64,4 +64,9 @@ std::string take_ffmpeg_detail() {
   return detail;
 }
 
+std::string with_detail(const std::string& line) {
+  const std::string detail = take_ffmpeg_detail();
+  return detail.empty() ? line : line + " (" + detail + ")";
+}
+
 }  // namespace reelfix::prep

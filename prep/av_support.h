@@ -74,4 +74,7 @@ int check(int result, ExitStatus status, const char* doing, const std::string& f
 void silence_ffmpeg_log();
 std::string take_ffmpeg_detail();
 
+// The line with that message behind it in parentheses, when there is one.
+std::string with_detail(const std::string& line);
+
 }  // namespace reelfix::prep

@@ -9,7 +9,7 @@
 #include "convert/driver.h"
 #include "platform/file.h"
 #include "prep/av_support.h"
-#include "prep/avio_file.h"
+#include "prep/input.h"
 #include "prep/jpeg_encoder.h"
 #include "prep/options.h"
 #include "prep/picture.h"
@@ -36,30 +36,6 @@ MovieLength movie_length(const PrepOptions& options) {
   if (options.length_us && *options.length_us <= camera_us) return {*options.length_us, false};
   return {camera_us, true};
 }
-
-// The input file, the streams the movie is made of and their decoders.
-struct Input {
-  Input() = default;
-  ~Input() {
-    format.reset();
-    avio.reset();
-    try {
-      platform::close_file(file.handle);
-    } catch (const platform::FileError&) {
-    }
-  }
-  Input(const Input&) = delete;
-  Input& operator=(const Input&) = delete;
-
-  std::string name;
-  AvioFile file;
-  AvioPtr avio;
-  InputPtr format;
-  AVStream* video = nullptr;
-  AVStream* sound = nullptr;  // none when the input has no sound the movie can use
-  CodecPtr video_decoder;
-  CodecPtr sound_decoder;
-};
 
 // Everything one preparation works with.
 struct Preparation {
@@ -95,87 +71,14 @@ struct Preparation {
   int damaged = 0;             // packets or frames the decoders could not use
 };
 
-std::string with_detail(const std::string& line) {
-  const std::string detail = take_ffmpeg_detail();
-  return detail.empty() ? line : line + " (" + detail + ")";
-}
-
-// An FFmpeg call on the input failed: the file's own failure when the system refused a read,
-// else the input cannot be used.
-void check_reading(const Input& input, int result) {
-  if (result >= 0) return;
-  rethrow_failure(input.file);
-  if (result == AVERROR(ENOMEM)) throw std::bad_alloc();
-  throw PrepError(ExitStatus::kRefused, with_detail("Error: reading '" + input.name +
-                                                    "' failed: " + av_error_text(result)));
-}
-
-CodecPtr open_decoder(const Input& input, const AVStream& stream, const AVCodec& codec,
-                      bool frame_threads) {
-  CodecPtr decoder(avcodec_alloc_context3(&codec));
-  if (!decoder) throw std::bad_alloc();
-  check_reading(input, avcodec_parameters_to_context(decoder.get(), stream.codecpar));
-  decoder->pkt_timebase = stream.time_base;
-  if (frame_threads) {
-    decoder->thread_count = 0;  // as many as the machine has
-    decoder->thread_type = FF_THREAD_FRAME;
-  }
-  check_reading(input, avcodec_open2(decoder.get(), &codec, nullptr));
-  return decoder;
-}
-
-std::string codec_name(const AVStream& stream) {
-  return avcodec_get_name(stream.codecpar->codec_id);
-}
-
-void open_input(Preparation& p) {
-  Input& in = p.input;
-  in.name = p.options.input;
-  std::string reason;
-  if (!platform::open_for_reading(in.file.handle, in.name, reason)) {
-    throw PrepError(ExitStatus::kRefused, "Error: opening '" + in.name + "' failed: " + reason);
-  }
-  in.avio = make_reading_context(in.file);
-  AVFormatContext* format = avformat_alloc_context();
-  if (format == nullptr) throw std::bad_alloc();
-  format->pb = in.avio.get();
-  // On failure FFmpeg frees the context itself.
-  check_reading(in, avformat_open_input(&format, in.name.c_str(), nullptr, nullptr));
-  in.format.reset(format);
-  check_reading(in, avformat_find_stream_info(format, nullptr));
-
-  const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (video < 0) {
-    throw PrepError(ExitStatus::kRefused, "Error: '" + in.name + "' holds no video stream");
-  }
-  in.video = format->streams[video];
-  const AVCodec* video_codec = avcodec_find_decoder(in.video->codecpar->codec_id);
-  if (video_codec == nullptr) {
-    throw PrepError(ExitStatus::kRefused, "Error: reading '" + in.name +
-                                              "' failed: FFmpeg has no decoder for its video (" +
-                                              codec_name(*in.video) + ")");
-  }
-  in.video_decoder = open_decoder(in, *in.video, *video_codec, true);
-
-  const int sound = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, video, nullptr, 0);
-  if (sound >= 0) {
-    AVStream* stream = format->streams[sound];
-    const AVCodec* sound_codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (sound_codec != nullptr) {
-      in.sound = stream;
-      in.sound_decoder = open_decoder(in, *stream, *sound_codec, false);
-    } else {
-      report_line(p.console, {"Warning: FFmpeg has no decoder for the sound of '", in.name, "' (",
-                              codec_name(*stream), "); the movie is silent."});
-    }
-  } else if (!p.options.quiet) {
+void report_missing_sound(Preparation& p) {
+  const Input& in = p.input;
+  if (in.undecodable_sound != nullptr) {
+    report_line(p.console, {"Warning: FFmpeg has no decoder for the sound of '", in.name, "' (",
+                            avcodec_get_name(in.undecodable_sound->codecpar->codec_id),
+                            "); the movie is silent."});
+  } else if (in.sound == nullptr && !p.options.quiet) {
     report_line(p.console, {"Note: '", in.name, "' has no sound; the movie is silent."});
-  }
-  // The demuxer hands out only the packets of the two streams.
-  for (unsigned i = 0; i < format->nb_streams; ++i) {
-    if (format->streams[i] != in.video && format->streams[i] != in.sound) {
-      format->streams[i]->discard = AVDISCARD_ALL;
-    }
   }
 }
 
@@ -428,7 +331,8 @@ ExitStatus run_reelprep(const std::vector<std::string>& arguments, Console& cons
   progress.write = console.error;
   try {
     Preparation p(options, console, progress);
-    open_input(p);
+    open_input(p.input, options.input);
+    report_missing_sound(p);
     seek_to_start(p);
     p.sound.input_name = options.input;
     p.sound.timeline.sink = [&p](const std::uint8_t* samples, std::size_t n) {
