@@ -82,8 +82,10 @@ void report_missing_sound(Preparation& p) {
   }
 }
 
-// Goes to --start: to the key frame before it, from where decoding reaches it.
-void seek_to_start(Preparation& p) {
+// The stretch of the input that the movie takes: its length limit, the total the progress line
+// shows, and --start, where reading begins: at the key frame before it, from where decoding
+// reaches it.
+void plan_movie(Preparation& p) {
   AVFormatContext* format = p.input.format.get();
   const std::int64_t first = format->start_time == AV_NOPTS_VALUE ? 0 : format->start_time;
   p.length = movie_length(p.options);
@@ -333,7 +335,7 @@ ExitStatus run_reelprep(const std::vector<std::string>& arguments, Console& cons
     Preparation p(options, console, progress);
     open_input(p.input, options.input);
     report_missing_sound(p);
-    seek_to_start(p);
+    plan_movie(p);
     p.sound.input_name = options.input;
     p.sound.timeline.sink = [&p](const std::uint8_t* samples, std::size_t n) {
       write_sound(p.writer, samples, n);
