@@ -92,4 +92,11 @@ void rethrow_failure(const AvioFile& file) {
   if (file.failure) throw *file.failure;
 }
 
+void close_quietly(AvioFile& file) noexcept {
+  try {
+    platform::close_file(file.handle);
+  } catch (const platform::FileError&) {
+  }
+}
+
 }  // namespace reelfix::prep

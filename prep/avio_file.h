@@ -38,4 +38,8 @@ AvioPtr make_writing_context(AvioFile& file);
 // Throws the kept failure, if any. For the caller of an FFmpeg call that failed.
 void rethrow_failure(const AvioFile& file);
 
+// Closes the file, if open, when its context is gone; a failure to close costs nothing here (the
+// file was only read, or is removed next).
+void close_quietly(AvioFile& file) noexcept;
+
 }  // namespace reelfix::prep

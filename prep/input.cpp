@@ -7,10 +7,7 @@ namespace reelfix::prep {
 Input::~Input() {
   format.reset();
   avio.reset();
-  try {
-    platform::close_file(file.handle);
-  } catch (const platform::FileError&) {
-  }
+  close_quietly(file);
 }
 
 void check_reading(const Input& input, int result) {

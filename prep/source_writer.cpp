@@ -43,10 +43,7 @@ void write_held_sound(SourceWriter& writer, std::size_t n) {
 SourceWriter::~SourceWriter() {
   format.reset();
   avio.reset();
-  try {
-    platform::close_file(file.handle);
-  } catch (const platform::FileError&) {
-  }
+  close_quietly(file);
   if (!temp_path.empty()) platform::remove_temporary(temp_path);
 }
 
