@@ -28,14 +28,12 @@ InOutPtr make_inout(const char* name, AVFilterContext* context) {
 
 }  // namespace
 
-PictureFilter make_picture_filter(const AVFrame& first, AVRational time_base,
-                                  AVRational stream_aspect, FitMode mode,
-                                  const std::string& input_name) {
+PictureFilter make_picture_filter(const AVFrame& first, AVRational time_base, AVRational aspect,
+                                  FitMode mode, const std::string& input_name) {
   PictureFilter filter;
   filter.input_name = input_name;
   filter.graph.reset(avfilter_graph_alloc());
   if (!filter.graph) throw std::bad_alloc();
-  AVRational aspect = first.sample_aspect_ratio.num > 0 ? first.sample_aspect_ratio : stream_aspect;
   if (aspect.num <= 0 || aspect.den <= 0) aspect = AVRational{1, 1};
 
   const char* doing = "setting up the picture filter for";

@@ -16,11 +16,10 @@ struct PictureFilter {
   std::string input_name;             // for messages
 };
 
-// A graph for frames like `first`, whose timestamps are in `time_base`. The pixel shape is the
-// frame's, or the stream's when the frame has none.
-PictureFilter make_picture_filter(const AVFrame& first, AVRational time_base,
-                                  AVRational stream_aspect, FitMode mode,
-                                  const std::string& input_name);
+// A graph for frames like `first`, whose timestamps are in `time_base` and whose pixels are
+// `aspect` as wide as they are high (0/1 or any zero: square).
+PictureFilter make_picture_filter(const AVFrame& first, AVRational time_base, AVRational aspect,
+                                  FitMode mode, const std::string& input_name);
 
 // Hands a frame to the graph, which takes over its data. A frame that does not say which colours
 // it holds is taken as BT.709 from 720 lines up (HD) and BT.601 below, as players take it.

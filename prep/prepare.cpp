@@ -131,14 +131,16 @@ void encode_filtered_pictures(Preparation& p) {
 }
 
 // The first picture of the movie sets t0, the sound's origin and the picture filter.
-void start_movie(Preparation& p, const AVFrame& frame, std::int64_t pts) {
+void start_movie(Preparation& p, AVFrame& frame, std::int64_t pts) {
   const AVStream& video = *p.input.video;
   p.t0 = pts;
   p.limit_pts = av_rescale_q(p.length.limit_us, kMicroseconds, video.time_base);
   p.sound.timeline.limit = av_rescale(p.length.limit_us, AUDIO_RATE, AV_TIME_BASE);
   set_origin(p.sound.timeline, av_rescale_q(pts, video.time_base, kSampleTime));
-  p.filter = make_picture_filter(frame, video.time_base, video.sample_aspect_ratio, p.options.fit,
-                                 p.input.name);
+  // The pixel shape as FFmpeg's command line takes it: the container's, else the frame's.
+  const AVRational aspect =
+      av_guess_sample_aspect_ratio(p.input.format.get(), p.input.video, &frame);
+  p.filter = make_picture_filter(frame, video.time_base, aspect, p.options.fit, p.input.name);
 }
 
 void take_picture(Preparation& p, AVFrame& frame) {

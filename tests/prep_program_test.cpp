@@ -156,25 +156,29 @@ TEST(PrepProgram, EveryShapeFillsTheFrameAsTheFitSays) {
   REQUIRE_FFMPEG();
   struct Case {
     const char* size;
-    const char* sar;
+    const char* sar;    // the pixel shape in the coded picture
+    const char* remux;  // then copied into another file with these settings, unless empty
     const char* fit;
     int top, left;  // black lines above, black columns at the left
   };
   const Case cases[] = {
-      {"640x480", "1", "pad", 0, 0},       // 4:3: no bars
-      {"720x576", "16/15", "pad", 0, 0},   // PAL 4:3 with its pixel shape: no bars
-      {"720x480", "32/27", "pad", 30, 0},  // anamorphic 16:9
-      {"480x640", "1", "pad", 0, 70},      // upright: bars at the sides
-      {"1280x720", "1", "crop", 0, 0},     // 16:9 cut to 4:3
-      {"1280x720", "1", "stretch", 0, 0},
+      {"640x480", "1", "", "pad", 0, 0},               // 4:3: no bars
+      {"720x576", "16/15", "", "pad", 0, 0},           // PAL 4:3 with its pixel shape: no bars
+      {"720x480", "32/27", "", "pad", 30, 0},          // anamorphic 16:9
+      {"640x480", "1", "-aspect 16:9", "pad", 30, 0},  // 16:9 said by the container only
+      {"480x640", "1", "", "pad", 0, 70},              // upright: bars at the sides
+      {"1280x720", "1", "", "crop", 0, 0},             // 16:9 cut to 4:3
+      {"1280x720", "1", "", "stretch", 0, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.size) + " " + c.fit);
+    SCOPED_TRACE(std::string(c.size) + " " + c.remux + " " + c.fit);
     TempDir dir;
-    const std::string input =
-        make_input(dir, "in.mkv",
-                   std::string("-f lavfi -i color=white:s=") + c.size +
-                       ":r=25 -t 1 -vf setsar=" + c.sar + " -c:v mpeg4 -q:v 2");
+    std::string input = make_input(dir, "coded.mkv",
+                                   std::string("-f lavfi -i color=white:s=") + c.size +
+                                       ":r=25 -t 1 -vf setsar=" + c.sar + " -c:v mpeg4 -q:v 2");
+    if (*c.remux != '\0') {
+      input = make_input(dir, "in.mkv", "-i '" + input + "' -c copy " + c.remux);
+    }
     const std::string movie = dir.path("camera.avi");
     testing::ProgramRun run = run_reelprep({"--fit", c.fit, "-q", input, movie});
     ASSERT_EQ(run.status, 0) << run.error;
