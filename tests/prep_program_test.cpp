@@ -297,6 +297,29 @@ TEST(PrepProgram, AFlashAndAClickMeetWithinOneFrame) {
   }
 }
 
+TEST(PrepProgram, AnInputLongerThanTheCameraPlaysGivesItsFirst180Seconds) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string input =
+      make_input(dir, "long.mkv",
+                 "-f lavfi -i testsrc2=s=64x48:r=10 -f lavfi -i sine=sample_rate=8000 -t 181 "
+                 "-c:v mpeg4 -c:a pcm_u8");
+  const std::string movie = dir.path("camera.avi");
+  testing::ProgramRun run = run_reelprep({input, movie});
+  ASSERT_EQ(run.status, 0) << run.error;
+  EXPECT_EQ(run.output.find("Note: '" + input +
+                            "' runs longer than 180 seconds; the movie holds its first 180.\n"),
+            0u)
+      << run.output;
+  expect_camera_movie(movie, 180, dir);
+  // A length within the camera's is no cut worth a note.
+  run = run_reelprep({"--length", "0:10", "-y", input, movie});
+  ASSERT_EQ(run.status, 0) << run.error;
+  EXPECT_EQ(run.output.find("Note"), std::string::npos) << run.output;
+  EXPECT_EQ(testing::check_camera_file(testing::read_file(movie)), "");
+  EXPECT_EQ(video_bytes_per_second(movie).size(), 10u);
+}
+
 TEST(PrepProgram, BusyFootageStaysWithinTheCameraRateAndUsesIt) {
   REQUIRE_FFMPEG();
   TempDir dir;
