@@ -30,7 +30,7 @@ start=$SECONDS
 log "cross-building in $build_dir"
 cmake -S "$source_dir" -B "$build_dir" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREELFIX_WERROR=ON >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREELFIX_WERROR=ON -DREELFIX_BUILD_TESTS=ON >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
 program="$build_dir/reelfix.exe"
 tests="$build_dir/tests/reelfix_tests.exe"
