@@ -1,19 +1,9 @@
 # Install rules and CPack packages: a .deb and a .tar.gz on Linux, a .zip for Windows.
-# Included at the end of the top-level CMakeLists.txt, once every program is defined.
+# Included at the end of the top-level CMakeLists.txt, once every program is defined; the
+# directories come from cmake/install_dirs.cmake.
 #
 #   cmake --install build --prefix ~/.local
 #   cd build && cpack
-
-if(WIN32)
-  # A Windows zip unpacks into one folder: the program beside its README and licence. The
-  # usual layout is still -DCMAKE_INSTALL_BINDIR=bin -DCMAKE_INSTALL_DOCDIR=share/doc/reelfix.
-  foreach(dir BINDIR DOCDIR)
-    if(NOT DEFINED CMAKE_INSTALL_${dir})
-      set(CMAKE_INSTALL_${dir} . CACHE PATH "Installation directory (GNUInstallDirs)")
-    endif()
-  endforeach()
-endif()
-include(GNUInstallDirs)
 
 # The programs and their manual pages (reelprep joins when it is built).
 foreach(program reelfix reelprep)
