@@ -5,6 +5,8 @@
 #   wine_find || fail "wine is missing"     # sets $wine and $wineserver
 #   trap wine_prefix_remove EXIT
 #   wine_prefix_start || fail "..."         # exports WINEPREFIX; programs run with "$wine"
+#
+# wine_prefix_remove removes only the prefix that wine_prefix_start made.
 
 # Debian's wine package puts `wine` on the PATH; wine64 alone leaves its loader in
 # /usr/lib/wine.
@@ -18,8 +20,9 @@ wine_find() {
 }
 
 wine_prefix_start() {
-  export WINEPREFIX
-  WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/reelfix-wine.XXXXXXXX")
+  # Remembered apart from WINEPREFIX, which the user's environment may set to a real prefix.
+  wine_prefix_made=$(mktemp -d "${TMPDIR:-/tmp}/reelfix-wine.XXXXXXXX")
+  export WINEPREFIX=$wine_prefix_made
   export WINEARCH=win64 WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="  # no offer to install Mono or Gecko
   unset DISPLAY WAYLAND_DISPLAY                # no windows, not even an error box
@@ -30,8 +33,12 @@ wine_prefix_start() {
   [[ -d $WINEPREFIX/drive_c ]]
 }
 
+# Removes the prefix that wine_prefix_start made, if it made one, and nothing else.
 wine_prefix_remove() {
-  [[ -n ${WINEPREFIX:-} ]] || return 0
-  if [[ -n ${wineserver:-} ]]; then "$wineserver" -k >/dev/null 2>&1 || true; fi
-  rm -rf "$WINEPREFIX"
+  [[ -n ${wine_prefix_made:-} ]] || return 0
+  if [[ -n ${wineserver:-} ]]; then
+    WINEPREFIX=$wine_prefix_made "$wineserver" -k >/dev/null 2>&1 || true
+  fi
+  rm -rf "$wine_prefix_made"
+  wine_prefix_made=
 }

@@ -119,7 +119,7 @@ for package in "${packages[@]}"; do
       [[ -f $folder/README.md && -f $folder/LICENSE.txt ]] ||
         fail "$name lacks README.md or LICENSE.txt beside reelfix.exe"
       wine_find || fail "$name: Wine is needed to run reelfix.exe"
-      [[ -n ${WINEPREFIX:-} ]] || wine_prefix_start || fail "Wine did not create its prefix"
+      [[ -n ${wine_prefix_made:-} ]] || wine_prefix_start || fail "Wine did not create its prefix"
       # Unpacked on drive C:, as a Windows user would; run with the same names.
       cp -r "$folder" "$WINEPREFIX/drive_c/reelfix"
       convert "$WINEPREFIX/drive_c/run-$name" "$WINEPREFIX/drive_c/reelfix/reelfix.exe" "$wine"
