@@ -23,11 +23,13 @@ const std::array<std::uint8_t, AUDIO_RATE> kSilence = [] {
 }();
 
 // Checks that every frame the movie uses lies inside the source and finds the largest, so the
-// staging buffers are made once and every frame fits them whole. False with a message when a
-// frame lies beyond the end.
+// staging buffers are made once and every frame fits them whole. The first frame with any
+// bytes must open a JPEG picture (FF D8): other video (H.264, raw) would give a movie that
+// nothing can show. False with a message when a frame lies beyond the end or is no JPEG.
 bool measure_frames(ConversionState& state, std::uint32_t frames, std::uint64_t& largest) {
   const std::uint64_t source_length = length(state.source_file);
   std::uint32_t seen = 0;
+  bool picture_checked = false;
   largest = 0;
   for (std::size_t i = 0; i < state.source_index.size() && seen < frames; ++i) {
     const IndexEntry& entry = state.source_index[i];
@@ -39,6 +41,19 @@ bool measure_frames(ConversionState& state, std::uint32_t frames, std::uint64_t&
                       "'%s' is damaged.\n",
                       seen, i, state.source_name.c_str());
       return false;
+    }
+    if (!picture_checked && entry.dwChunkLength > 0) {
+      picture_checked = true;
+      std::uint8_t head[2] = {};
+      seek(state.source_file, start);
+      get_bytes(state.source_file, head, sizeof head);
+      if (entry.dwChunkLength < 2 || head[0] != 0xFF || head[1] != 0xD8) {
+        report_progress(state.console,
+                        "\nFrame %" PRIu32 " is not a JPEG picture (it does not begin with FF "
+                        "D8). The video must be MJPEG.\n",
+                        seen);
+        return false;
+      }
     }
     largest = std::max<std::uint64_t>(largest, entry.dwChunkLength);
     ++seen;
@@ -108,6 +123,7 @@ bool write_movie(ConversionState& state) {
                     state.seconds);
     if (!fits(kAudioChunkTotal)) return false;
     write_audio_chunk(state, second);
+    std::uint64_t video_bytes = 0;  // this second's stored frames
     for (std::uint32_t j = 0; j < FRAMES_PER_SECOND; ++j) {
       // measure_frames saw `frames` "00dc" entries, so the cursor finds one.
       while (state.source_index[cursor].ckid != fourcc("00dc")) ++cursor;
@@ -132,8 +148,11 @@ bool write_movie(ConversionState& state) {
       state.out_index[std::size_t{second} * 16 + 1 + j] = {
           fourcc("00dc"), AVIIF_KEYFRAME, state.movi_size, static_cast<std::uint32_t>(length)};
       state.movi_size += static_cast<std::uint32_t>(length) + 8;
+      video_bytes += length;
       ++cursor;
     }
+    state.largest_second_video_bytes = std::max(state.largest_second_video_bytes, video_bytes);
+    if (video_bytes > MAX_VIDEO_BYTES_PER_SECOND) ++state.seconds_over_video_limit;
   }
   return true;
 }
