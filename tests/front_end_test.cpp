@@ -4,7 +4,11 @@
 
 #include <filesystem>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/utf16_win32.h"
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -49,6 +53,27 @@ TEST(FrontEnd, FewerThanTwoNamesPrintUsageAndTouchNothing) {
     EXPECT_EQ(captured.handed, 1);  // written without a flush of its own
     EXPECT_TRUE(dir.names().empty());
   }
+}
+
+// `reelfix *.avi` in a folder of three clips would convert the first over the second.
+TEST(FrontEnd, MoreThanTwoNamesAreRefusedAndTouchNothing) {
+  TempDir dir;
+  const Bytes source = testing::build_source(testing::standard_source(15)).bytes;
+  const Bytes clip = {'c', 'l', 'i', 'p'};
+  write_file(dir.path("a.avi"), source);
+  write_file(dir.path("b.avi"), clip);
+  write_file(dir.path("c.avi"), clip);
+  for (std::size_t count : {3u, 4u}) {
+    std::vector<std::string> arguments = {"reelfix", dir.path("a.avi"), dir.path("b.avi"),
+                                          dir.path("c.avi")};
+    if (count == 4) arguments.push_back(dir.path("d.avi"));
+    CapturedConsole captured;
+    EXPECT_EQ(run(arguments, captured), ExitStatus::kUsage);
+    EXPECT_EQ(captured.output, std::string(kUsage) + "\nreelfix takes two file names; " +
+                                   std::to_string(count) + " were given. Nothing was converted.\n");
+  }
+  EXPECT_EQ(read_file(dir.path("b.avi")), clip);
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.avi", "b.avi", "c.avi"}));
 }
 
 TEST(FrontEnd, TheProgramPrintsUsageWithStatus1) {
@@ -141,8 +166,8 @@ TEST(FrontEnd, FilesThatCannotBeOpenedOrCreatedEndWithStatus3AndTheReason) {
   write_file(dir.path("in.avi"), Bytes{'R', 'I', 'F', 'X'});
   fs::create_directory(file_path(dir.path("folder")));
 #ifdef _WIN32
-  const std::string missing_file = "The system cannot find the file specified.";
-  const std::string missing_folder = "The system cannot find the path specified.";
+  const std::string missing_file = platform::system_message(ERROR_FILE_NOT_FOUND);
+  const std::string missing_folder = platform::system_message(ERROR_PATH_NOT_FOUND);
 #else
   const std::string missing_file = "No such file or directory";
   const std::string missing_folder = missing_file;
@@ -205,7 +230,7 @@ TEST(FrontEnd, ARefusedSourceLeavesAnExistingDestinationAsItWas) {
   const Bytes old_content = {'o', 'l', 'd'};
   write_file(dir.path("out.avi"), old_content);
   CapturedConsole captured;
-  EXPECT_EQ(run({"reelfix", dir.path("in.avi"), dir.path("out.avi"), "ignored"}, captured),
+  EXPECT_EQ(run({"reelfix", dir.path("in.avi"), dir.path("out.avi")}, captured),
             ExitStatus::kRefused);
   EXPECT_EQ(captured.output, "'RIFF' signature was not found. This is not an AVI file.\n");
   EXPECT_EQ(read_file(dir.path("out.avi")), old_content);
@@ -241,9 +266,60 @@ TEST(FrontEnd, TheProgramKeepsTextOrderWhenItsOutputIsAFile) {
   write_file(dir.path("in.avi"), source);
   testing::ProgramRun program = testing::run_reelfix({"in.avi", "out.avi"}, dir.root());
   EXPECT_EQ(program.status, 0);
-  EXPECT_EQ(program.output, in_process.output);
+  // The closing text names the destination as given: here the full name, there "out.avi".
+  std::string expected = in_process.output;
+  const std::string::size_type at = expected.rfind("'");
+  const std::string::size_type name_at = expected.rfind("'", at - 1) + 1;
+  expected.replace(name_at, at - name_at, "out.avi");
+  EXPECT_EQ(program.output, expected);
   EXPECT_EQ(program.error, "");
   EXPECT_NE(program.output.find("Warning! ffda"), std::string::npos);
+}
+
+// After a completed conversion: seconds that pass what the camera reads in a second, then what
+// was written where, and what was left out.
+TEST(FrontEnd, TheLastTextsSayWhatWasWritten) {
+  // Stored frames of fixed_frame_length(n): 14 of 16668 bytes and one of 16648 make exactly
+  // 250000 bytes of video in a second.
+  auto second_of = [](std::size_t last_frame) {
+    testing::SourcePlan plan = testing::standard_source(15, 16248);
+    plan.movie.back().payload = testing::jpeg_like_frame(last_frame);
+    return plan;
+  };
+  testing::SourcePlan two_seconds = testing::standard_source(30, 16248);
+  two_seconds.movie[15].payload = testing::jpeg_like_frame(16232);  // 250004 in the first second
+  for (std::size_t i = 17; i < 32; ++i) two_seconds.movie[i].payload = testing::jpeg_like_frame(900);
+  struct Case {
+    const char* name;
+    testing::SourcePlan plan;
+    std::string tail;  // behind the last progress text; %s is the destination's name
+  };
+  const Case cases[] = {
+      {"exactly 250000 bytes", second_of(16228), "\nWrote 1 seconds to '%s'.\n"},
+      {"4 bytes more", second_of(16232),
+       "\nNote: 1 of 1 seconds hold more than 250000 bytes of video (the largest 250004); the "
+       "camera may not play them smoothly.\nWrote 1 seconds to '%s'.\n"},
+      {"one second of two", two_seconds,
+       "\nNote: 1 of 2 seconds hold more than 250000 bytes of video (the largest 250004); the "
+       "camera may not play them smoothly.\nWrote 2 seconds to '%s'.\n"},
+      {"more than 180 seconds", testing::standard_source(181 * 15 + 14, 40),
+       "\nWrote 180 of the source's 181 seconds to '%s'; the camera plays at most 180.\n"},
+      {"exactly 180 seconds", testing::standard_source(180 * 15 + 14, 40),
+       "\nWrote 180 seconds to '%s'.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir.path("in.avi"), testing::build_source(c.plan).bytes);
+    CapturedConsole captured;
+    EXPECT_EQ(run({"reelfix", dir.path("in.avi"), dir.path("out.avi")}, captured),
+              ExitStatus::kCompleted);
+    std::string tail = c.tail;
+    tail.replace(tail.find("%s"), 2, dir.path("out.avi"));
+    const std::string::size_type last = captured.output.rfind("..");
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(captured.output.substr(last + 2), tail);
+  }
 }
 
 }  // namespace

@@ -62,7 +62,12 @@ TEST(MovieWriter, TheWorkedExampleLandsOnItsOffsets) {
   EXPECT_EQ(u32(f, index + 8 + 17 * 16 + 12), 5420u);
   EXPECT_NE(result.output.find("\rConverting second 1 of 2..\rConverting second 2 of 2.."),
             std::string::npos);
-  EXPECT_EQ(result.output.substr(result.output.size() - 2), "..");  // no line end after it
+  // The last progress text is followed by the closing text, which begins on a line of its own.
+  const std::string::size_type last = result.output.rfind("\rConverting second 2 of 2..");
+  ASSERT_NE(last, std::string::npos);
+  const std::string closing = "\nWrote 2 seconds to '";
+  EXPECT_EQ(result.output.substr(last + 27, closing.size()), closing);
+  EXPECT_EQ(result.output.substr(result.output.size() - 10), "out.avi'.\n");
   // The second second's audio starts where the first ended, inside the second source chunk.
   Bytes audio(10000, 1);
   audio.resize(11024, 2);
