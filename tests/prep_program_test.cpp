@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 #include "convert/camera_layout.h"
 #include "tests/camera_file_check.h"
@@ -469,6 +470,23 @@ TEST(PrepProgram, AnExistingOutputIsReplacedOnlyWithOverwrite) {
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.error,
             "Error: '" + input + "' and '" + input + "' are one file. Nothing was converted.\n");
+}
+
+TEST(PrepProgram, AnOutputThatCannotBeCreatedEndsWithStatus3) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string input = make_input(
+      dir, "in.mp4", "-f lavfi -i testsrc2=s=320x240:r=25 -t 1 -c:v libx264 -preset ultrafast");
+  const std::string folder = dir.path("folder");
+  testing::ProgramRun run = run_reelprep({"-y", input, folder + "/camera.avi"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.error,
+            "Error: creating '" + folder + "/camera.avi' failed: No such file or directory\n");
+  std::filesystem::create_directory(testing::file_path(folder));
+  run = run_reelprep({"-y", input, folder});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.error, "Error: creating '" + folder + "' failed: Is a directory\n");
+  EXPECT_TRUE(std::filesystem::is_empty(testing::file_path(folder)));
 }
 
 TEST(PrepProgram, HelpAndMistakesOnTheCommandLine) {
