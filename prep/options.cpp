@@ -53,14 +53,13 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
   app.add_option("OUTPUT", options.output, "the camera movie to write (OUTPUT.avi)")->required();
   app.add_option("--start", start, "skip this much of the input first")
       ->type_name("TIME")
-      ->check(CLI::Validator(duration_error, "TIME"));
+      ->check(CLI::Validator(duration_error, ""));
   app.add_option("--length", length, "take at most this much of the input")
       ->type_name("TIME")
-      ->check(CLI::Validator(length_error, "TIME"));
-  app.add_option("--fit", fit,
-                 "how a picture of another shape fills 320x240: pad (black bars, the default), "
-                 "crop (cut what overflows) or stretch")
-      ->check(CLI::IsMember({"pad", "crop", "stretch"}));
+      ->check(CLI::Validator(length_error, ""));
+  app.add_option("--fit", fit, "another shape: black bars (pad, the default), cut or stretched")
+      ->type_name("pad|crop|stretch")
+      ->check(CLI::IsMember({"pad", "crop", "stretch"}).description(""));
   app.add_flag("-y,--overwrite", options.overwrite, "replace OUTPUT when it exists");
   app.add_flag("-q,--quiet", options.quiet, "no progress line and no notes");
   app.set_version_flag("--version", "reelprep " REELFIX_VERSION);
