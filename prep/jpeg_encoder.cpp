@@ -65,12 +65,13 @@ void account_frame(SecondBudget& second, std::int64_t stored_size) {
   if (++second.frames == static_cast<int>(FRAMES_PER_SECOND)) second = SecondBudget{};
 }
 
-JpegEncoder make_jpeg_encoder() {
+JpegEncoder make_jpeg_encoder(const std::string& output_name) {
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
   if (codec == nullptr) {
     throw PrepError(ExitStatus::kSystemFailure, "Error: this FFmpeg has no MJPEG encoder");
   }
   JpegEncoder encoder;
+  encoder.output_name = output_name;
   encoder.codec.reset(avcodec_alloc_context3(codec));
   if (!encoder.codec) throw std::bad_alloc();
   AVCodecContext& c = *encoder.codec;
@@ -87,10 +88,10 @@ JpegEncoder make_jpeg_encoder() {
   c.qmax = kCoarsestQuantiser;
   // One thread: every frame is encoded, measured and perhaps encoded again before the next.
   c.thread_count = 1;
-  check(av_opt_set(c.priv_data, "huffman", "default", 0), ExitStatus::kSystemFailure, "setting up",
-        "the MJPEG encoder");
-  check(avcodec_open2(&c, codec, nullptr), ExitStatus::kSystemFailure, "opening",
-        "the MJPEG encoder");
+  const char* doing = "setting up the MJPEG encoder for";
+  check(av_opt_set(c.priv_data, "huffman", "default", 0), ExitStatus::kSystemFailure, doing,
+        output_name);
+  check(avcodec_open2(&c, codec, nullptr), ExitStatus::kSystemFailure, doing, output_name);
   encoder.packet = make_packet();
   return encoder;
 }
@@ -99,12 +100,12 @@ std::int64_t encode_at(JpegEncoder& encoder, AVFrame& frame, int q, AVPacket& pa
   frame.quality = q * FF_QP2LAMBDA;
   frame.pts = encoder.trial_pts++;
   frame.pict_type = AV_PICTURE_TYPE_NONE;
-  const char* doing = "encoding a frame with";
+  const char* doing = "encoding the pictures of";
   av_packet_unref(&packet);
   check(avcodec_send_frame(encoder.codec.get(), &frame), ExitStatus::kSystemFailure, doing,
-        "the MJPEG encoder");
+        encoder.output_name);
   check(avcodec_receive_packet(encoder.codec.get(), &packet), ExitStatus::kSystemFailure, doing,
-        "the MJPEG encoder");
+        encoder.output_name);
   return static_cast<std::int64_t>(fixed_frame_length(static_cast<std::size_t>(packet.size)));
 }
 

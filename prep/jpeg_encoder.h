@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "prep/av_support.h"
 
@@ -36,6 +37,7 @@ std::int64_t next_frame_budget(const SecondBudget& second);
 void account_frame(SecondBudget& second, std::int64_t stored_size);
 
 struct JpegEncoder {
+  std::string output_name;  // the movie the pictures are for, for messages
   CodecPtr codec;
   PacketPtr packet;            // the frame last encoded within its budget
   int quantiser = 4;           // the quantiser of that frame; the next search starts here
@@ -44,7 +46,7 @@ struct JpegEncoder {
 
 // An MJPEG encoder for 320x240 full-range 4:2:0 frames, with the standard Huffman tables of
 // JPEG (T.81 K.3): the same tables that every frame of the movie carries for the camera.
-JpegEncoder make_jpeg_encoder();
+JpegEncoder make_jpeg_encoder(const std::string& output_name);
 
 // Encodes the frame at quantiser q into `packet` and returns its stored size: its own size with
 // the table segment the movie adds (convert/jpeg_fixup.h). The frame's pts and quality change.

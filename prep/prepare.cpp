@@ -113,8 +113,8 @@ std::int64_t usual_duration(const AVStream& video) {
 void encode_picture(Preparation& p, AVFrame& frame) {
   if (&frame != p.last_picture.get()) {
     av_frame_unref(p.last_picture.get());
-    check(av_frame_ref(p.last_picture.get(), &frame), ExitStatus::kSystemFailure, "keeping",
-          "a picture");
+    check(av_frame_ref(p.last_picture.get(), &frame), ExitStatus::kSystemFailure,
+          "keeping a picture of", p.input.name);
   }
   const std::int64_t stored = encode_within(p.encoder, frame, next_frame_budget(p.second));
   write_picture(p.writer, *p.encoder.packet);
@@ -342,7 +342,7 @@ ExitStatus run_reelprep(const std::vector<std::string>& arguments, Console& cons
     p.sound.timeline.sink = [&p](const std::uint8_t* samples, std::size_t n) {
       write_sound(p.writer, samples, n);
     };
-    p.encoder = make_jpeg_encoder();
+    p.encoder = make_jpeg_encoder(options.output);
     open_source_writer(p.writer, options.output);
     read_input(p);
     finish_movie(p);

@@ -72,7 +72,7 @@ FramePtr busy_frame() {
 }
 
 TEST(PrepJpegEncoder, AFrameGetsTheFinestQuantiserItsBudgetAllows) {
-  JpegEncoder encoder = make_jpeg_encoder();
+  JpegEncoder encoder = make_jpeg_encoder("camera.avi");
   FramePtr frame = busy_frame();
   PacketPtr packet = make_packet();
   const std::int64_t finest = encode_at(encoder, *frame, kFinestQuantiser, *packet);
@@ -108,7 +108,7 @@ std::map<int, Bytes> huffman_tables(const std::uint8_t* payload, std::size_t siz
 }
 
 TEST(PrepJpegEncoder, FramesCarryTheTablesTheMovieGivesTheCamera) {
-  JpegEncoder encoder = make_jpeg_encoder();
+  JpegEncoder encoder = make_jpeg_encoder("camera.avi");
   FramePtr frame = busy_frame();
   encode_within(encoder, *frame, MAX_VIDEO_BYTES_PER_SECOND / 15);
   const std::uint8_t* data = encoder.packet->data;
