@@ -54,8 +54,8 @@ void close_file(FileHandle& file);
 // temporary file cannot be made (missing directory, no permission); `reason` then says why in
 // the system's words. While the file exists, SIGINT, SIGTERM and SIGHUP (or a console break)
 // remove it before the process ends; up to four such files at once.
-bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
-                             std::string& temp_path, std::string& reason);
+bool create_temporary_beside(const std::string& dest_name, FileHandle& file, std::string& temp_path,
+                             std::string& reason);
 
 // A name for a temporary file beside dest_name, in its directory: dest_name followed by
 // ".reelfix-", eight random letters and digits, and ".tmp". Not yet taken, most likely.
@@ -67,6 +67,11 @@ void replace_with_temporary(const std::string& temp_path, const std::string& des
 
 // Removes a temporary file; never throws. Also ends its removal on interruption.
 void remove_temporary(const std::string& temp_path) noexcept;
+
+// A text for standard error when an interruption removes the temporary files, just before the
+// process ends (what was completed, for instance); empty for none, as at the start. At most
+// 8192 bytes of it are kept.
+void set_interruption_note(const std::string& text);
 
 // True when something stands at the name: a file, a directory, a link (even a broken one).
 bool name_exists(const std::string& name);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -32,9 +33,19 @@ struct ArmedPath {
 };
 ArmedPath g_temp_paths[4];
 
+// The text an interruption leaves on standard error, in place before its length counts.
+char g_interruption_note[8192];
+std::atomic<std::size_t> g_interruption_note_size{0};
+
 extern "C" void remove_temporary_and_die(int signal_number) {
   for (ArmedPath& slot : g_temp_paths) {
     if (slot.armed.load()) unlink(slot.path);
+  }
+  const std::size_t size = g_interruption_note_size.load();
+  for (std::size_t written = 0; written < size;) {
+    const ssize_t n = ::write(STDERR_FILENO, g_interruption_note + written, size - written);
+    if (n <= 0 && errno != EINTR) break;
+    if (n > 0) written += static_cast<std::size_t>(n);
   }
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);
@@ -69,6 +80,13 @@ void disarm_interrupt_cleanup(const std::string& path) {
 
 
 }  // namespace
+
+void set_interruption_note(const std::string& text) {
+  g_interruption_note_size.store(0);
+  const std::size_t size = std::min(text.size(), sizeof g_interruption_note);
+  std::memcpy(g_interruption_note, text.data(), size);
+  g_interruption_note_size.store(size);
+}
 
 
 bool is_open(const FileHandle& file) { return file.native >= 0; }

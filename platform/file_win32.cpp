@@ -45,9 +45,18 @@ std::atomic<bool> g_handler_installed{false};
 // The temporary files are open with FILE_SHARE_DELETE, so they can be deleted here while the
 // main thread still writes them: they go when the process ends and its handles close. FALSE
 // passes the event on to the default handler, which ends the process.
+// The text a break leaves on standard error, in place before its length counts.
+char g_interruption_note[8192];
+std::atomic<std::size_t> g_interruption_note_size{0};
+
 BOOL WINAPI remove_temporary_on_break(DWORD /*event*/) {
   for (ArmedPath& slot : g_temp_paths) {
     if (slot.armed.exchange(false)) DeleteFileW(slot.path);
+  }
+  const DWORD size = static_cast<DWORD>(g_interruption_note_size.load());
+  DWORD written = 0;
+  if (size > 0) {
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), g_interruption_note, size, &written, nullptr);
   }
   return FALSE;
 }
@@ -103,6 +112,13 @@ bool identity_of(HANDLE handle, FileIdentity& identity) {
 }
 
 }  // namespace
+
+void set_interruption_note(const std::string& text) {
+  g_interruption_note_size.store(0);
+  const std::size_t size = std::min(text.size(), sizeof g_interruption_note);
+  std::memcpy(g_interruption_note, text.data(), size);
+  g_interruption_note_size.store(size);
+}
 
 
 bool is_open(const FileHandle& file) { return file.native != -1; }
