@@ -1,8 +1,13 @@
 #include "prep/fit.h"
 
+extern "C" {
+#include <libavutil/display.h>
+}
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 namespace reelfix::prep {
 namespace {
@@ -43,19 +48,51 @@ Placement fit_picture(int width, int height, int sar_num, int sar_den, FitMode m
   return placement;
 }
 
-std::string picture_filter_description(const Placement& placement, FitMode mode) {
-  // fps first: only the frames kept are scaled. The first scaler only scales; the second
-  // converts the colours from whatever matrix and range the frames carry to JPEG's full-range
-  // BT.601. Between two matrices libswscale goes through RGB, which costs several times a plain
-  // scaling at the input's size, and little at the camera's.
-  std::string chain = "fps=15,scale=w=" + std::to_string(placement.width) +
-                      ":h=" + std::to_string(placement.height) +
-                      ",scale=in_color_matrix=auto:out_color_matrix=bt601:out_range=full";
+Orientation orientation_of(const std::int32_t* m) {
+  if (m == nullptr) return {};
+  // The angle as FFmpeg's command line takes it: clockwise, in whole degrees from 0 to 359.
+  const double rotation = av_display_rotation_get(m);
+  if (std::isnan(rotation)) return {};
+  double theta = -std::round(rotation);
+  theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+  if (std::fabs(theta - 90) < 1)
+    return {m[3] > 0 ? "transpose=cclock_flip" : "transpose=clock", true};
+  if (std::fabs(theta - 270) < 1)
+    return {m[3] < 0 ? "transpose=clock_flip" : "transpose=cclock", true};
+  if (std::fabs(theta - 180) < 1) {
+    std::string filters = m[0] < 0 ? "hflip" : "";
+    if (m[4] < 0) filters += filters.empty() ? "vflip" : ",vflip";
+    return {filters, false};
+  }
+  if (std::fabs(theta) > 1) {
+    char angle[64];
+    std::snprintf(angle, sizeof angle, "rotate=%f*PI/180", theta);
+    return {angle, false};
+  }
+  return {m[4] < 0 ? "vflip" : "", false};
+}
+
+std::string picture_filter_description(const PictureChain& c) {
+  const Placement& placement = c.placement;
+  // Interlaced frames (only those flagged so) become whole pictures before anything else
+  // looks at them: one picture a frame, the first field's moment.
+  std::string chain = c.deinterlace ? "bwdif=mode=send_frame:parity=auto:deint=interlaced," : "";
+  // fps next: only the frames kept are scaled. The picture is turned after scaling, where it
+  // is small; it is scaled to the turned placement's size with its sides swapped back.
+  // The first scaler only scales; the second converts the colours from whatever matrix and
+  // range the frames carry to JPEG's full-range BT.601. Between two matrices libswscale goes
+  // through RGB, which costs several times a plain scaling at the input's size, and little at
+  // the camera's.
+  const bool swap = c.orientation.swaps_sides;
+  chain += "fps=15,scale=w=" + std::to_string(swap ? placement.height : placement.width) +
+           ":h=" + std::to_string(swap ? placement.width : placement.height);
+  if (!c.orientation.filters.empty()) chain += "," + c.orientation.filters;
+  chain += ",scale=in_color_matrix=auto:out_color_matrix=bt601:out_range=full";
   const std::string frame = std::to_string(kMovieWidth) + ":" + std::to_string(kMovieHeight);
-  if (mode == FitMode::kPad) {
+  if (c.mode == FitMode::kPad) {
     chain += ",pad=" + frame + ":" + std::to_string(placement.x) + ":" +
              std::to_string(placement.y) + ":black";
-  } else if (mode == FitMode::kCrop) {
+  } else if (c.mode == FitMode::kCrop) {
     chain +=
         ",crop=" + frame + ":" + std::to_string(-placement.x) + ":" + std::to_string(-placement.y);
   }

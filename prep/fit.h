@@ -2,6 +2,7 @@
 // the filter chain that does it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace reelfix::prep {
@@ -28,8 +29,27 @@ struct Placement {
 // high (0:0 or any zero: square). Sizes and offsets are even, as 4:2:0 chroma needs.
 Placement fit_picture(int width, int height, int sar_num, int sar_den, FitMode mode);
 
-// The libavfilter chain from decoded frames to the camera's pictures: 15 frames per second
-// chosen by time, the placement, square pixels, full-range BT.601 4:2:0 as JPEG stores it.
-std::string picture_filter_description(const Placement& placement, FitMode mode);
+// How a picture is turned to be shown, as a display matrix says (a phone stores an upright
+// video as landscape pictures with such a matrix): the filters that turn it, as FFmpeg's command
+// line chooses them (transpose, hflip, vflip, or rotate for an odd angle), and whether they swap
+// its width and height. The matrix is nine 16.16 and 2.30 fixed-point numbers; none: upright.
+struct Orientation {
+  std::string filters;  // empty when the picture stands as stored
+  bool swaps_sides = false;
+};
+Orientation orientation_of(const std::int32_t* display_matrix);
+
+// Everything the chain from decoded frames to the camera's pictures depends on.
+struct PictureChain {
+  Placement placement;  // of the picture as shown (turned)
+  FitMode mode = FitMode::kPad;
+  Orientation orientation;
+  bool deinterlace = false;  // the input holds interlaced frames
+};
+
+// The libavfilter chain from decoded frames to the camera's pictures: interlaced frames
+// deinterlaced, 15 frames per second chosen by time, the picture turned as it is shown and
+// placed, square pixels, full-range BT.601 4:2:0 as JPEG stores it.
+std::string picture_filter_description(const PictureChain& chain);
 
 }  // namespace reelfix::prep

@@ -14,12 +14,14 @@ namespace {
 constexpr char kDescription[] =
     "Turns any video that FFmpeg reads into a movie that the camera plays: 320x240 MJPEG at 15\n"
     "frames per second, at most 250,000 bytes of picture a second, 11024 Hz 8-bit mono sound,\n"
-    "at most 180 seconds, in the camera's AVI layout.";
+    "in the camera's AVI layout. An input longer than 180 seconds, the most the camera plays,\n"
+    "becomes several movies: OUTPUT, then names counting on from it (CLIP0001.AVI,\n"
+    "CLIP0002.AVI, ...; holiday.avi, holiday-2.avi, ...).";
 
 constexpr char kFooter[] =
     "TIME is seconds (90, 2.5) or [hh:]mm:ss[.frac] (1:30, 0:01:30.5).\n"
     "Exit status: 0 done, 1 usage, 2 INPUT and OUTPUT are one file, 3 the input cannot be used\n"
-    "or OUTPUT exists, 4 a file operation failed or memory ran out.";
+    "or a movie to be written exists, 4 a file operation failed or memory ran out.";
 
 // CLI11's checks of a TIME value: an empty text when it is one.
 std::string duration_error(const std::string& text) {
@@ -57,6 +59,8 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
   app.add_option("--length", length, "take at most this much of the input")
       ->type_name("TIME")
       ->check(CLI::Validator(length_error, ""));
+  app.add_flag("--first-part-only", options.first_part_only,
+               "make only the first movie of an input longer than 180 seconds");
   app.add_option("--fit", fit, "another shape: black bars (pad, the default), cut or stretched")
       ->type_name("pad|crop|stretch")
       ->check(CLI::IsMember({"pad", "crop", "stretch"}).description(""));

@@ -16,6 +16,7 @@ struct PrepOptions {
   std::string output;
   std::int64_t start_us = 0;              // --start: skip this much of the input
   std::optional<std::int64_t> length_us;  // --length: at most this much of it
+  bool first_part_only = false;           // --first-part-only: one movie of at most 180 s
   FitMode fit = FitMode::kPad;            // --fit
   bool overwrite = false;                 // -y: an existing output may be replaced
   bool quiet = false;                     // -q: no progress line, no notes

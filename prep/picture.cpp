@@ -26,10 +26,30 @@ InOutPtr make_inout(const char* name, AVFilterContext* context) {
   return list;
 }
 
+const std::int32_t* display_matrix(const AVFrame& frame, const AVStream& stream) {
+  const AVFrameSideData* side = av_frame_get_side_data(&frame, AV_FRAME_DATA_DISPLAYMATRIX);
+  if (side != nullptr && side->size >= 9 * sizeof(std::int32_t)) {
+    return reinterpret_cast<const std::int32_t*>(side->data);
+  }
+  std::size_t size = 0;
+  const std::uint8_t* data = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  if (data != nullptr && size >= 9 * sizeof(std::int32_t)) {
+    return reinterpret_cast<const std::int32_t*>(data);
+  }
+  return nullptr;
+}
+
+bool interlaced(const AVFrame& first, const AVStream& stream) {
+  const AVFieldOrder order = stream.codecpar->field_order;
+  return first.interlaced_frame != 0 ||
+         (order != AV_FIELD_UNKNOWN && order != AV_FIELD_PROGRESSIVE);
+}
+
 }  // namespace
 
-PictureFilter make_picture_filter(const AVFrame& first, AVRational time_base, AVRational aspect,
+PictureFilter make_picture_filter(const AVFrame& first, const AVStream& stream, AVRational aspect,
                                   FitMode mode, const std::string& input_name) {
+  const AVRational time_base = stream.time_base;
   PictureFilter filter;
   filter.input_name = input_name;
   filter.graph.reset(avfilter_graph_alloc());
@@ -50,8 +70,17 @@ PictureFilter make_picture_filter(const AVFrame& first, AVRational time_base, AV
                                      nullptr, nullptr, filter.graph.get()),
         status, doing, input_name);
 
-  const Placement placement = fit_picture(first.width, first.height, aspect.num, aspect.den, mode);
-  const std::string chain = picture_filter_description(placement, mode);
+  PictureChain picture;
+  picture.mode = mode;
+  picture.orientation = orientation_of(display_matrix(first, stream));
+  picture.deinterlace = interlaced(first, stream);
+  // The placement of the picture as shown: turned a quarter, its sides and its pixels' shape swap.
+  if (picture.orientation.swaps_sides) {
+    picture.placement = fit_picture(first.height, first.width, aspect.den, aspect.num, mode);
+  } else {
+    picture.placement = fit_picture(first.width, first.height, aspect.num, aspect.den, mode);
+  }
+  const std::string chain = picture_filter_description(picture);
   // The chain's open input is fed by "in", its open output feeds "out".
   InOutPtr outputs = make_inout("in", filter.source);
   InOutPtr inputs = make_inout("out", filter.sink);

@@ -16,9 +16,11 @@ struct PictureFilter {
   std::string input_name;             // for messages
 };
 
-// A graph for frames like `first`, whose timestamps are in `time_base` and whose pixels are
-// `aspect` as wide as they are high (0/1 or any zero: square).
-PictureFilter make_picture_filter(const AVFrame& first, AVRational time_base, AVRational aspect,
+// A graph for the frames of `stream`, the first of them `first`, whose pixels are `aspect` as
+// wide as they are high (0/1 or any zero: square). The picture is turned as the first frame's
+// display matrix says, else the stream's, and deinterlaced when the first frame or the stream
+// says it is interlaced (then every frame flagged interlaced is, and no other).
+PictureFilter make_picture_filter(const AVFrame& first, const AVStream& stream, AVRational aspect,
                                   FitMode mode, const std::string& input_name);
 
 // Hands a frame to the graph, which takes over its data. A frame that does not say which colours

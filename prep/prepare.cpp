@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <limits>
 #include <new>
 #include <optional>
 
@@ -12,10 +13,12 @@
 #include "prep/input.h"
 #include "prep/jpeg_encoder.h"
 #include "prep/options.h"
+#include "prep/parts.h"
 #include "prep/picture.h"
 #include "prep/progress.h"
 #include "prep/sound.h"
 #include "prep/source_writer.h"
+#include "prep/timestamps.h"
 
 namespace reelfix::prep {
 namespace {
@@ -24,34 +27,50 @@ const AVRational kMicroseconds{1, AV_TIME_BASE};
 const AVRational kPictureTime{1, static_cast<int>(FRAMES_PER_SECOND)};
 const AVRational kSampleTime{1, static_cast<int>(AUDIO_RATE)};
 
-// How much of the input, from its first picture on, one movie takes: --length, and never more
-// than the camera plays. The one place where the camera's limit cuts the input.
+// How much of the input, from its first picture on, the movies take: --length, and with
+// --first-part-only never more than the camera plays. The one place where the camera's limit
+// cuts the input; without it a longer input becomes several movies (prep/parts.h).
 struct MovieLength {
-  std::int64_t limit_us = 0;
-  bool camera_limit = false;  // the limit is the camera's, not --length
+  std::optional<std::int64_t> limit_us;  // none: all of it
+  bool camera_limit = false;             // the limit is the camera's, not --length
 };
 
 MovieLength movie_length(const PrepOptions& options) {
   const std::int64_t camera_us = std::int64_t{MAX_SECONDS} * AV_TIME_BASE;
-  if (options.length_us && *options.length_us <= camera_us) return {*options.length_us, false};
-  return {camera_us, true};
+  if (options.first_part_only && (!options.length_us || *options.length_us > camera_us)) {
+    return {camera_us, true};
+  }
+  return {options.length_us, false};
 }
+
+// A movie made, for the closing texts.
+struct FinishedMovie {
+  std::string name;
+  ConversionSummary summary;  // the engine's account of it
+  std::uint64_t size = 0;
+};
 
 // Everything one preparation works with.
 struct Preparation {
-  Preparation(const PrepOptions& run_options, Console& run_console, Progress& run_progress)
-      : options(run_options), console(run_console), progress(run_progress) {}
+  Preparation(const PrepOptions& run_options, Console& run_console, Progress& run_progress,
+              std::vector<FinishedMovie>& finished_movies)
+      : options(run_options),
+        console(run_console),
+        progress(run_progress),
+        movies(finished_movies) {}
 
   const PrepOptions& options;
   Console& console;
   Progress& progress;
+  std::vector<FinishedMovie>& movies;  // the movies completed so far, in order
   Input input;
-  SourceWriter writer;
+  TimestampMending mending;
+  Parts parts;
+  std::int64_t samples = 0;  // movie samples handed to the parts so far
   SoundTrack sound;
   JpegEncoder encoder;
   std::optional<PictureFilter> filter;  // made for the first picture
   SecondBudget second;
-  ConversionSummary summary;  // the engine's account of the movie
   FramePtr decoded = make_frame();
   FramePtr filtered = make_frame();
   FramePtr last_picture = make_frame();  // repeated to complete the last second
@@ -62,7 +81,8 @@ struct Preparation {
   // first picture at or after --start; from there on timestamps count from t0.
   std::int64_t start_pts = AV_NOPTS_VALUE;  // --start; none without it
   std::int64_t t0 = AV_NOPTS_VALUE;
-  std::int64_t limit_pts = 0;  // pictures from here on are not in the movie
+  std::int64_t limit_pts = std::numeric_limits<std::int64_t>::max();  // pictures from here on
+                                                                      //   are in no movie
   std::int64_t end_pts = 0;    // where the last picture taken ends
   bool cut = false;            // a picture at or past the limit was met
   bool pictures_done = false;  // no more pictures are wanted
@@ -82,20 +102,68 @@ void report_missing_sound(Preparation& p) {
   }
 }
 
-// The stretch of the input that the movie takes: its length limit, the total the progress line
-// shows, and --start, where reading begins: at the key frame before it, from where decoding
-// reaches it.
-void plan_movie(Preparation& p) {
+// Where the input's pictures end, in microseconds on the input's clock, when the file says.
+std::optional<std::int64_t> pictures_end_us(const Input& in) {
+  const AVStream& video = *in.video;
+  if (video.duration > 0 && video.start_time != AV_NOPTS_VALUE) {
+    return av_rescale_q(video.start_time + video.duration, video.time_base, kMicroseconds);
+  }
+  const AVFormatContext& format = *in.format;
+  if (format.duration <= 0) return std::nullopt;
+  return (format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time) + format.duration;
+}
+
+// The names of the movies the input is expected to give: as many as its length makes parts,
+// one with --first-part-only.
+std::vector<std::string> planned_names(const Preparation& p, std::optional<double> seconds) {
+  const int count = p.options.first_part_only || !seconds
+                        ? 1
+                        : part_count(static_cast<std::int64_t>(*seconds * AV_TIME_BASE));
+  std::vector<std::string> names;
+  for (int number = 1; number <= count; ++number) {
+    names.push_back(part_name(p.options.output, number));
+  }
+  return names;
+}
+
+// Before any work: no movie may be the input, and none may exist unless -y allows it.
+void check_names(const Preparation& p, const std::vector<std::string>& names) {
+  std::vector<std::string> existing;
+  for (const std::string& name : names) {
+    if (platform::same_file(p.options.input, name)) {
+      throw PrepError(ExitStatus::kSameFile, "Error: '" + p.options.input + "' and '" + name +
+                                                 "' are one file. Nothing was converted.");
+    }
+    if (!p.options.overwrite && platform::name_exists(name)) existing.push_back(name);
+  }
+  if (existing.empty()) return;
+  throw PrepError(ExitStatus::kRefused,
+                  "Error: " + quoted_names(existing) +
+                      (existing.size() == 1 ? " exists; give -y to replace it."
+                                            : " exist; give -y to replace them.") +
+                      " Nothing was converted.");
+}
+
+// The stretch of the input that the movies take: their length limit, the total the progress
+// line shows, their names (checked), and --start, where reading begins: at the key frame
+// before it, from where decoding reaches it.
+void plan_movies(Preparation& p) {
   AVFormatContext* format = p.input.format.get();
   const std::int64_t first = format->start_time == AV_NOPTS_VALUE ? 0 : format->start_time;
   p.length = movie_length(p.options);
   std::optional<double> total;
-  if (format->duration > 0) {
-    total =
-        static_cast<double>(std::min(p.length.limit_us, format->duration - p.options.start_us)) /
-        AV_TIME_BASE;
+  if (const std::optional<std::int64_t> end = pictures_end_us(p.input)) {
+    std::int64_t length = std::max<std::int64_t>(0, *end - first - p.options.start_us);
+    if (p.length.limit_us) length = std::min(length, *p.length.limit_us);
+    total = static_cast<double>(length) / AV_TIME_BASE;
   }
   p.progress.total_seconds = total;
+  const std::vector<std::string> names = planned_names(p, total);
+  check_names(p, names);
+  p.parts.first_name = p.options.output;
+  p.parts.planned = static_cast<int>(names.size());
+  p.parts.overwrite = p.options.overwrite;
+  p.mending = make_timestamp_mending(*format);
   if (p.options.start_us == 0) return;
   const std::int64_t target = first + p.options.start_us;
   p.start_pts = av_rescale_q(target, kMicroseconds, p.input.video->time_base);
@@ -117,7 +185,7 @@ void encode_picture(Preparation& p, AVFrame& frame) {
           "keeping a picture of", p.input.name);
   }
   const std::int64_t stored = encode_within(p.encoder, frame, next_frame_budget(p.second));
-  write_picture(p.writer, *p.encoder.packet);
+  add_picture(p.parts, p.frames, *p.encoder.packet);
   account_frame(p.second, stored);
   ++p.frames;
   show_progress(p.progress, static_cast<double>(p.frames) / FRAMES_PER_SECOND);
@@ -134,13 +202,15 @@ void encode_filtered_pictures(Preparation& p) {
 void start_movie(Preparation& p, AVFrame& frame, std::int64_t pts) {
   const AVStream& video = *p.input.video;
   p.t0 = pts;
-  p.limit_pts = av_rescale_q(p.length.limit_us, kMicroseconds, video.time_base);
-  p.sound.timeline.limit = av_rescale(p.length.limit_us, AUDIO_RATE, AV_TIME_BASE);
+  if (p.length.limit_us) {
+    p.limit_pts = av_rescale_q(*p.length.limit_us, kMicroseconds, video.time_base);
+    p.sound.timeline.limit = av_rescale(*p.length.limit_us, AUDIO_RATE, AV_TIME_BASE);
+  }
   set_origin(p.sound.timeline, av_rescale_q(pts, video.time_base, kSampleTime));
   // The pixel shape as FFmpeg's command line takes it: the container's, else the frame's.
   const AVRational aspect =
       av_guess_sample_aspect_ratio(p.input.format.get(), p.input.video, &frame);
-  p.filter = make_picture_filter(frame, video.time_base, aspect, p.options.fit, p.input.name);
+  p.filter = make_picture_filter(frame, video, aspect, p.options.fit, p.input.name);
 }
 
 void take_picture(Preparation& p, AVFrame& frame) {
@@ -212,9 +282,12 @@ void read_input(Preparation& p) {
       if (read != AVERROR_EOF) ++p.damaged;  // the rest of the file cannot be read
       break;
     }
-    if (p.packet->stream_index == in.video->index && !p.pictures_done) {
+    const int stream = p.packet->stream_index;
+    if (stream == in.video->index && !p.pictures_done) {
+      mend_timestamps(p.mending, *p.packet, *in.video);
       decode(p, *in.video_decoder, p.packet.get(), true);
-    } else if (in.sound && p.packet->stream_index == in.sound->index && !p.sound_done) {
+    } else if (in.sound && stream == in.sound->index && !p.sound_done) {
+      mend_timestamps(p.mending, *p.packet, *in.sound);
       decode(p, *in.sound_decoder, p.packet.get(), false);
     }
     av_packet_unref(p.packet.get());
@@ -224,8 +297,8 @@ void read_input(Preparation& p) {
   if (!p.sound_done) decode(p, *in.sound_decoder, nullptr, false);
 }
 
-// The last pictures and sound: the movie ends with its last whole second.
-void finish_movie(Preparation& p) {
+// The last pictures and sound: the last movie ends with its last whole second.
+void finish_movies(Preparation& p) {
   if (p.t0 == AV_NOPTS_VALUE) {
     throw PrepError(
         ExitStatus::kRefused,
@@ -242,13 +315,23 @@ void finish_movie(Preparation& p) {
   finish_sound(p.sound);
   const std::int64_t seconds = p.frames / FRAMES_PER_SECOND;
   fill_with_silence(p.sound.timeline, seconds * AUDIO_RATE);
-  close_source_writer(p.writer);
+  finish_parts(p.parts, p.frames);
+  platform::set_interruption_note("");
 }
 
-// The engine converts the intermediate source into the output. Its texts are its own business,
-// except a failure's: its line on standard error passes on, and a refusal's last text becomes
-// one when it printed none.
-void convert_source(Preparation& p, platform::ClockFunction clock) {
+std::uint64_t size_of(const std::string& name) {
+  platform::FileHandle file;
+  std::string reason;
+  if (!platform::open_for_reading(file, name, reason)) return 0;
+  std::uint64_t size = platform::file_length(file);
+  platform::close_file(file);
+  return size;
+}
+
+// The engine converts a part's intermediate source into its movie. Its texts are its own
+// business, except a failure's: its line on standard error passes on, and a refusal's last text
+// becomes one when it printed none.
+void convert_part(Preparation& p, Part& part, platform::ClockFunction clock) {
   std::string said;
   bool told = false;
   Console engine;
@@ -261,25 +344,35 @@ void convert_source(Preparation& p, platform::ClockFunction clock) {
     return p.console.error(text);
   };
   flush(p.console);
-  const Outcome outcome =
-      convert_avi(p.writer.temp_path, p.options.output, engine, clock, &p.summary);
+  ConversionSummary summary;
+  const Outcome outcome = convert_avi(part.writer.temp_path, part.name, engine, clock, &summary);
   flush(engine);
-  if (outcome == Outcome::kCompleted) return;
+  if (outcome == Outcome::kCompleted) {
+    p.movies.push_back({part.name, summary, size_of(part.name)});
+    std::vector<std::string> names;
+    for (const FinishedMovie& movie : p.movies) names.push_back(movie.name);
+    platform::set_interruption_note("Interrupted: " + quoted_names(names) +
+                                    (names.size() == 1 ? " is" : " are") +
+                                    " complete; the rest was not made.\n");
+    return;
+  }
   const ExitStatus status =
       outcome == Outcome::kRefused ? ExitStatus::kRefused : ExitStatus::kSystemFailure;
   if (told) throw PrepError(status, "");
   while (!said.empty() && (said.back() == '\n' || said.back() == '.')) said.pop_back();
   const std::string last = said.substr(said.find_last_of("\r\n") + 1);
-  throw PrepError(status, "Error: writing '" + p.options.output + "' failed: " + last);
+  throw PrepError(status, "Error: writing '" + part.name + "' failed: " + last);
 }
 
-std::uint64_t size_of(const std::string& name) {
-  platform::FileHandle file;
-  std::string reason;
-  if (!platform::open_for_reading(file, name, reason)) return 0;
-  std::uint64_t size = platform::file_length(file);
-  platform::close_file(file);
-  return size;
+// One line for each movie made.
+void report_movies(Console& out, const std::vector<FinishedMovie>& movies) {
+  for (const FinishedMovie& movie : movies) {
+    report_line(out,
+                {"Wrote ", std::to_string(movie.summary.seconds),
+                 movie.summary.seconds == 1 ? " second to '" : " seconds to '", movie.name,
+                 "': ", std::to_string(movie.size), " bytes, the largest second ",
+                 std::to_string(movie.summary.largest_second_video_bytes), " bytes of video."});
+  }
 }
 
 void report_result(Preparation& p) {
@@ -287,23 +380,26 @@ void report_result(Preparation& p) {
   const std::string& name = p.input.name;
   if (p.cut && p.length.camera_limit && !p.options.quiet) {
     report_line(out, {"Note: '", name, "' runs longer than ", std::to_string(MAX_SECONDS),
-                      " seconds; the movie holds its first ", std::to_string(MAX_SECONDS), "."});
+                      " seconds; with --first-part-only the movie holds its first ",
+                      std::to_string(MAX_SECONDS), "."});
   }
   if (p.damaged > 0) {
     report_line(out, {"Warning: ", std::to_string(p.damaged), " packets of '", name,
                       "' could not be decoded and were left out."});
   }
-  const ConversionSummary& movie = p.summary;
-  if (movie.seconds_over_video_limit > 0) {
-    report_line(out, {"Warning: ", std::to_string(movie.seconds_over_video_limit), " of ",
-                      std::to_string(movie.seconds), " seconds hold more than ",
-                      std::to_string(MAX_VIDEO_BYTES_PER_SECOND),
+  std::uint32_t seconds = 0;
+  std::uint32_t over = 0;
+  for (const FinishedMovie& movie : p.movies) {
+    seconds += movie.summary.seconds;
+    over += movie.summary.seconds_over_video_limit;
+  }
+  if (over > 0) {
+    report_line(out, {"Warning: ", std::to_string(over), " of ", std::to_string(seconds),
+                      " seconds hold more than ", std::to_string(MAX_VIDEO_BYTES_PER_SECOND),
                       " bytes of video even at the coarsest quantiser; the camera may not play "
                       "them smoothly."});
   }
-  report_line(out, {"Wrote ", std::to_string(movie.seconds), " seconds to '", p.options.output,
-                    "': ", std::to_string(size_of(p.options.output)), " bytes, the largest second ",
-                    std::to_string(movie.largest_second_video_bytes), " bytes of video."});
+  report_movies(out, p.movies);
 }
 
 }  // namespace
@@ -323,46 +419,47 @@ ExitStatus run_reelprep(const std::vector<std::string>& arguments, Console& cons
                                    "' are one file. Nothing was converted.");
     return ExitStatus::kSameFile;
   }
-  if (!options.overwrite && platform::name_exists(options.output)) {
-    report_error_line(console, "Error: '" + options.output +
-                                   "' exists; give -y to replace it. Nothing was converted.");
-    return ExitStatus::kRefused;
-  }
 
   silence_ffmpeg_log();
   Progress progress;
   progress.shown = error_is_terminal && !options.quiet;
   progress.write = console.error;
+  std::vector<FinishedMovie> movies;
+  ExitStatus status = ExitStatus::kSystemFailure;
+  std::string error;
   try {
-    Preparation p(options, console, progress);
+    Preparation p(options, console, progress, movies);
     open_input(p.input, options.input);
+    plan_movies(p);
     report_missing_sound(p);
-    plan_movie(p);
     p.sound.input_name = options.input;
     p.sound.timeline.sink = [&p](const std::uint8_t* samples, std::size_t n) {
-      write_sound(p.writer, samples, n);
+      add_samples(p.parts, p.samples, samples, n);
+      p.samples += static_cast<std::int64_t>(n);
     };
+    p.parts.convert = [&p, clock](Part& part) { convert_part(p, part, clock); };
     p.encoder = make_jpeg_encoder(options.output);
-    open_source_writer(p.writer, options.output);
     read_input(p);
-    finish_movie(p);
+    finish_movies(p);
     end_progress(progress, static_cast<double>(p.frames) / FRAMES_PER_SECOND);
-    convert_source(p, clock);
     report_result(p);
     return ExitStatus::kCompleted;
-  } catch (const PrepError& error) {
-    break_progress_line(progress);
-    if (error.what()[0] != '\0') report_error_line(console, error.what());
-    return error.status;
-  } catch (const platform::FileError& error) {
-    break_progress_line(progress);
-    report_error_line(console, "Error: " + error.operation + " '" + error.file_name +
-                                   "' failed: " + error.reason);
+  } catch (const PrepError& failure) {
+    status = failure.status;
+    error = failure.what();
+  } catch (const platform::FileError& failure) {
+    error =
+        "Error: " + failure.operation + " '" + failure.file_name + "' failed: " + failure.reason;
   } catch (const std::bad_alloc&) {
-    break_progress_line(progress);
-    report_error_line(console, "Error: preparing '" + options.input + "' failed: out of memory");
+    error = "Error: preparing '" + options.input + "' failed: out of memory";
   }
-  return ExitStatus::kSystemFailure;
+  // The movies completed before the failure stay, and are named.
+  platform::set_interruption_note("");
+  break_progress_line(progress);
+  report_movies(console, movies);
+  flush(console);
+  if (!error.empty()) report_error_line(console, error);
+  return status;
 }
 
 }  // namespace reelfix::prep

@@ -2,6 +2,12 @@
 
 #include "prep/fit.h"
 
+extern "C" {
+#include <libavutil/display.h>
+}
+
+#include <array>
+
 namespace reelfix::prep {
 namespace {
 
@@ -45,6 +51,45 @@ TEST(PrepFit, EveryShapeGoesIntoTheFrameAsTheModeSays) {
     // Sizes and offsets even, for whole 4:2:0 chroma samples.
     EXPECT_EQ(p.width % 2 + p.height % 2 + p.x % 2 + p.y % 2, 0);
   }
+}
+
+TEST(PrepFit, TheDisplayMatrixTurnsThePictureAsFfmpegDoes) {
+  constexpr std::int32_t kOne = 1 << 16;  // 1.0 in the matrix's 16.16 entries
+  constexpr std::int32_t kW = 1 << 30;    // 1.0 in its last entry, 2.30
+  using Matrix = std::array<std::int32_t, 9>;
+  struct Case {
+    const char* what;
+    Matrix matrix;
+    const char* filters;
+    bool swaps_sides;
+  };
+  const Case cases[] = {
+      {"upright", {kOne, 0, 0, 0, kOne, 0, 0, 0, kW}, "", false},
+      // As a phone stores an upright video ("rotate" 90 in FFmpeg's metadata) and the other way.
+      {"a quarter", {0, -kOne, 0, kOne, 0, 0, 0, 0, kW}, "transpose=cclock", true},
+      {"three quarters", {0, kOne, 0, -kOne, 0, 0, 0, 0, kW}, "transpose=clock", true},
+      {"half", {-kOne, 0, 0, 0, -kOne, 0, 0, 0, kW}, "hflip,vflip", false},
+      {"mirrored", {-kOne, 0, 0, 0, kOne, 0, 0, 0, kW}, "hflip", false},
+      {"upside down mirrored", {kOne, 0, 0, 0, -kOne, 0, 0, 0, kW}, "vflip", false},
+      {"a quarter mirrored", {0, kOne, 0, kOne, 0, 0, 0, 0, kW}, "transpose=cclock_flip", true},
+      {"three quarters mirrored",
+       {0, -kOne, 0, -kOne, 0, 0, 0, 0, kW},
+       "transpose=clock_flip",
+       true},
+      {"no scale at all", {0, 0, 0, 0, 0, 0, 0, 0, kW}, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Orientation o = orientation_of(c.matrix.data());
+    EXPECT_EQ(o.filters, c.filters);
+    EXPECT_EQ(o.swaps_sides, c.swaps_sides);
+  }
+  EXPECT_EQ(orientation_of(nullptr).filters, "");
+  // An odd angle (here 30 degrees clockwise) turns by that angle, in the same frame.
+  Matrix odd{};
+  av_display_rotation_set(odd.data(), 30);
+  EXPECT_EQ(orientation_of(odd.data()).filters, "rotate=30.000000*PI/180");
+  EXPECT_FALSE(orientation_of(odd.data()).swaps_sides);
 }
 
 }  // namespace

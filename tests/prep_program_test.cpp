@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 #include "convert/camera_layout.h"
 #include "tests/camera_file_check.h"
@@ -235,12 +236,25 @@ TEST(PrepProgram, SoundThatStartsLateIsPrecededBySilence) {
   EXPECT_NEAR(static_cast<double>(first_sound(samples)), 0.5 * AUDIO_RATE, 0.002 * AUDIO_RATE);
 }
 
-// The flashes of a picture: where frames far brighter than black begin.
-std::vector<double> flash_times(const std::vector<Bytes>& frames) {
+// The mean brightness of every picture of a movie, decoded at a small size (long movies too).
+std::vector<double> brightness(const TempDir& dir, const std::string& movie) {
+  const std::size_t size = 8 * 6;
+  const Bytes all = decode(dir, movie, "-map 0:v -vf scale=8:6 -f rawvideo -pix_fmt gray");
+  std::vector<double> means;
+  for (std::size_t at = 0; at + size <= all.size(); at += size) {
+    double sum = 0;
+    for (std::size_t i = at; i < at + size; ++i) sum += all[i];
+    means.push_back(sum / size);
+  }
+  return means;
+}
+
+// The flashes of a movie's pictures: where pictures far brighter than black begin, in seconds.
+std::vector<double> flash_times(const std::vector<double>& brightness) {
   std::vector<double> times;
   bool lit = false;
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    const bool bright = mean(frames[i], 0, 0, kWidth, kHeight) > 128;
+  for (std::size_t i = 0; i < brightness.size(); ++i) {
+    const bool bright = brightness[i] > 128;
     if (bright && !lit) times.push_back(i / 15.0);
     lit = bright;
   }
@@ -259,17 +273,45 @@ std::vector<double> click_times(const Bytes& samples) {
   return times;
 }
 
+// The lavfi inputs of a flash on the picture and a click on the sound at every whole second:
+// white pictures for the first 100 ms of each second (so that the camera's 15 pictures a second
+// catch it at any input rate) and 10 ms of a 1 kHz tone. `picture` is the source before the flash
+// ("color=black:s=640x360:r=30"), `sound` the tone's settings ("s=48000").
+std::string flash_and_click(const std::string& picture, const std::string& sound) {
+  return "-f lavfi -i \"" + picture +
+         ",drawbox=c=white:t=fill:enable='lt(mod(t,1),0.1)'\" -f lavfi "
+         "-i \"aevalsrc='if(lt(mod(t,1),0.01),0.8*sin(2*PI*1000*t),0)':" +
+         sound + "\"";
+}
+
+// The movie, made from a flash-and-click input, has its flashes where `flashes` says (to within
+// `tolerance` seconds), and a click within one frame of each.
+void expect_flashes_with_clicks(const TempDir& dir, const std::string& movie,
+                                const std::vector<double>& flashes, double tolerance) {
+  const std::vector<double> seen = flash_times(brightness(dir, movie));
+  const std::vector<double> clicks = click_times(sound(dir, movie));
+  ASSERT_EQ(seen.size(), flashes.size());
+  ASSERT_EQ(clicks.size(), flashes.size());
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_NEAR(seen[i], flashes[i], tolerance) << "flash " << i;
+    EXPECT_LT(std::abs(seen[i] - clicks[i]), 1.0 / 15) << "flash " << i;
+  }
+}
+
+// 0, 1, ..., n - 1 seconds.
+std::vector<double> every_second(int n) {
+  std::vector<double> times;
+  for (int i = 0; i < n; ++i) times.push_back(i);
+  return times;
+}
+
 TEST(PrepProgram, AFlashAndAClickMeetWithinOneFrame) {
   REQUIRE_FFMPEG();
   TempDir dir;
-  // At every whole second two white frames (of 30 a second: one of them survives the
-  // change to 15) and 10 ms of a 1 kHz tone.
   const std::string input =
       make_input(dir, "sync.mp4",
-                 "-f lavfi -i \"color=black:s=640x360:r=30,drawbox=c=white:t=fill:"
-                 "enable='lt(mod(t,1),0.06)'\" -f lavfi "
-                 "-i \"aevalsrc='if(lt(mod(t,1),0.01),0.8*sin(2*PI*1000*t),0)':s=48000:c=stereo\" "
-                 "-t 5 -c:v libx264 -preset ultrafast -c:a aac");
+                 flash_and_click("color=black:s=640x360:r=30", "s=48000:c=stereo") +
+                     " -t 5 -c:v libx264 -preset ultrafast -c:a aac");
   struct Case {
     std::vector<std::string> options;
     int seconds;
@@ -287,38 +329,195 @@ TEST(PrepProgram, AFlashAndAClickMeetWithinOneFrame) {
     testing::ProgramRun run = run_reelprep(arguments);
     ASSERT_EQ(run.status, 0) << run.error;
     expect_camera_movie(movie, c.seconds, dir);
-    const std::vector<double> flashes = flash_times(pictures(dir, movie));
-    const std::vector<double> clicks = click_times(sound(dir, movie));
-    ASSERT_EQ(flashes.size(), c.flashes.size());
-    ASSERT_EQ(clicks.size(), c.flashes.size());
-    for (std::size_t i = 0; i < flashes.size(); ++i) {
-      EXPECT_NEAR(flashes[i], c.flashes[i], 1.0 / 15 + 1e-9);
-      EXPECT_LT(std::abs(flashes[i] - clicks[i]), 1.0 / 15) << "flash " << i;
-    }
+    expect_flashes_with_clicks(dir, movie, c.flashes, 1.0 / 15 + 1e-9);
   }
 }
 
-TEST(PrepProgram, AnInputLongerThanTheCameraPlaysGivesItsFirst180Seconds) {
+TEST(PrepProgram, ALongInputBecomesPartsThatHoldAllOfItInStep) {
   REQUIRE_FFMPEG();
   TempDir dir;
+  // 400 seconds, small and cheap: 15 pictures a second, each on the camera's grid, so that a
+  // picture lost or repeated at a cut would move every later flash by a frame.
+  const std::string input = make_input(
+      dir, "long.mkv",
+      flash_and_click("color=black:s=64x48:r=15", "s=8000") + " -t 400 -c:v mpeg4 -c:a pcm_u8");
+  const std::string first = dir.path("CLIP0001.AVI");
+  testing::ProgramRun run = run_reelprep({input, first});
+  ASSERT_EQ(run.status, 0) << run.error;
+  const std::pair<std::string, int> parts[] = {
+      {first, 180}, {dir.path("CLIP0002.AVI"), 180}, {dir.path("CLIP0003.AVI"), 40}};
+  // The summary: one line for each part, in order.
+  std::istringstream summary(run.output);
+  for (const auto& [movie, seconds] : parts) {
+    SCOPED_TRACE(movie);
+    std::string line;
+    std::getline(summary, line);
+    EXPECT_EQ(line.rfind("Wrote " + std::to_string(seconds) + " seconds to '" + movie +
+                             "': " + std::to_string(testing::read_file(movie).size()) + " bytes",
+                         0),
+              0u)
+        << line;
+    expect_camera_movie(movie, seconds, dir);
+    expect_flashes_with_clicks(dir, movie, every_second(seconds), 1e-6);
+  }
+  EXPECT_EQ(summary.tellg(), static_cast<std::streampos>(run.output.size())) << run.output;
+}
+
+TEST(PrepProgram, EveryPartsNameIsCheckedBeforeAnyWork) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  // 181 seconds: two parts, the second of one second.
   const std::string input =
-      make_input(dir, "long.mkv",
-                 "-f lavfi -i testsrc2=s=64x48:r=10 -f lavfi -i sine=sample_rate=8000 -t 181 "
+      make_input(dir, "clip2.avi",
+                 "-f lavfi -i color=gray:s=64x48:r=10 -f lavfi -i sine=sample_rate=8000 -t 181 "
                  "-c:v mpeg4 -c:a pcm_u8");
-  const std::string movie = dir.path("camera.avi");
-  testing::ProgramRun run = run_reelprep({input, movie});
+  const std::string first = dir.path("CLIP0001.AVI");
+  const std::string second = dir.path("CLIP0002.AVI");
+  const Bytes old = {'o', 'l', 'd'};
+  testing::write_file(first, old);
+  testing::write_file(second, old);
+  testing::ProgramRun run = run_reelprep({input, first});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.error, "Error: '" + first + "' and '" + second +
+                           "' exist; give -y to replace them. Nothing was converted.\n");
+  EXPECT_EQ(testing::read_file(first), old);
+  EXPECT_EQ(testing::read_file(second), old);
+
+  // Only the first part is made, and only its name matters.
+  std::filesystem::remove(testing::file_path(first));
+  run = run_reelprep({"--first-part-only", input, first});
   ASSERT_EQ(run.status, 0) << run.error;
   EXPECT_EQ(run.output.find("Note: '" + input +
-                            "' runs longer than 180 seconds; the movie holds its first 180.\n"),
+                            "' runs longer than 180 seconds; with --first-part-only the movie "
+                            "holds its first 180.\n"),
             0u)
       << run.output;
-  expect_camera_movie(movie, 180, dir);
-  // A length within the camera's is no cut worth a note.
-  run = run_reelprep({"--length", "0:10", "-y", input, movie});
+  expect_camera_movie(first, 180, dir);
+  EXPECT_EQ(testing::read_file(second), old);
+
+  run = run_reelprep({"-y", input, first});
   ASSERT_EQ(run.status, 0) << run.error;
-  EXPECT_EQ(run.output.find("Note"), std::string::npos) << run.output;
-  EXPECT_EQ(testing::check_camera_file(testing::read_file(movie)), "");
-  EXPECT_EQ(video_bytes_per_second(movie).size(), 10u);
+  EXPECT_NE(run.output.find("Wrote 1 second to '" + second + "'"), std::string::npos) << run.output;
+  expect_camera_movie(second, 1, dir);
+
+  // A later part may not be the input either.
+  run = run_reelprep({"-y", input, dir.path("clip1.avi")});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.error,
+            "Error: '" + input + "' and '" + input + "' are one file. Nothing was converted.\n");
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"CLIP0001.AVI", "CLIP0002.AVI", "clip2.avi",
+                                                   "cmd.err", "cmd.out"}));
+}
+
+TEST(PrepProgram, AnUprightPhoneVideoStandsUpright) {
+  REQUIRE_FFMPEG();
+  struct Case {
+    const char* stored;  // how the upright picture is stored
+    const char* rotate;  // the display matrix's angle, as FFmpeg's metadata gives it
+  };
+  const Case cases[] = {
+      {"transpose=clock", "90"}, {"transpose=cclock", "270"}, {"hflip,vflip", "180"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rotate);
+    TempDir dir;
+    // Upright: 360x640, white with a red bar over its top eighth.
+    const std::string stored = make_input(
+        dir, "stored.mp4",
+        std::string("-f lavfi -i color=white:s=360x640:r=15,drawbox=c=red:t=fill:h=80 -t 1 -vf ") +
+            c.stored + " -c:v libx264 -preset ultrafast");
+    const std::string input = make_input(
+        dir, "phone.mp4", "-i '" + stored + "' -c copy -metadata:s:v:0 rotate=" + c.rotate);
+    const std::string movie = dir.path("camera.avi");
+    testing::ProgramRun run = run_reelprep({input, movie});
+    ASSERT_EQ(run.status, 0) << run.error;
+    const std::vector<Bytes> frames = pictures(dir, movie);
+    ASSERT_EQ(frames.size(), 15u);
+    const Bytes& picture = frames.back();
+    // 9:16 in 4:3: 136 columns of picture between bars of 92.
+    EXPECT_NEAR(black_border(picture).second, 92, 1);
+    // The bar (red: luma about 80) at the top, the rest white.
+    EXPECT_NEAR(mean(picture, 100, 2, 220, 26), 80, 20);
+    EXPECT_GT(mean(picture, 100, 40, 220, 238), 230);
+  }
+}
+
+TEST(PrepProgram, VariableFrameRatesAndJumpingClocksKeepPictureAndSoundTogether) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  // Six seconds at 24 pictures a second, six at 30, every seventh picture left out, the clock
+  // starting at 30 s.
+  const std::string variable = make_input(
+      dir, "variable.mkv",
+      flash_and_click("color=black:s=160x120:r=24:d=6", "s=22050:d=12") +
+          " -f lavfi -i \"color=black:s=160x120:r=30:d=6,drawbox=c=white:t=fill:"
+          "enable='lt(mod(t,1),0.1)'\" -filter_complex "
+          "\"[0:v][2:v]concat=n=2:v=1:a=0,select='not(eq(mod(n,7),3))'[v]\" -map [v] -map 1:a "
+          "-fps_mode vfr -output_ts_offset 30 -c:v libx264 -preset ultrafast -c:a pcm_s16le");
+  // Two MPEG-TS recordings of three seconds joined end to end: the clock starts again.
+  const std::string piece = make_input(
+      dir, "piece.ts",
+      flash_and_click("color=black:s=160x120:r=25", "s=48000") + " -t 3 -c:v mpeg2video -c:a mp2");
+  Bytes joined = testing::read_file(piece);
+  joined.insert(joined.end(), joined.begin(), joined.end());
+  testing::write_file(dir.path("joined.ts"), joined);
+  const std::pair<std::string, int> cases[] = {{variable, 12}, {dir.path("joined.ts"), 6}};
+  for (const auto& [input, seconds] : cases) {
+    SCOPED_TRACE(input);
+    const std::string movie = dir.path("camera.avi");
+    testing::ProgramRun run = run_reelprep({"-y", input, movie});
+    ASSERT_EQ(run.status, 0) << run.error;
+    expect_camera_movie(movie, seconds, dir);
+    expect_flashes_with_clicks(dir, movie, every_second(seconds), 1.0 / 15 + 1e-9);
+  }
+}
+
+// Pixels that differ from both the line above and the line below by much, in the same
+// direction: the teeth of a frame whose two fields show two moments.
+int comb_teeth(const Bytes& picture) {
+  int teeth = 0;
+  for (int y = 1; y + 1 < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      const int above = picture[static_cast<std::size_t>((y - 1) * kWidth + x)];
+      const int here = picture[static_cast<std::size_t>(y * kWidth + x)];
+      const int below = picture[static_cast<std::size_t>((y + 1) * kWidth + x)];
+      if ((here - above > 80 && here - below > 80) || (above - here > 80 && below - here > 80)) {
+        ++teeth;
+      }
+    }
+  }
+  return teeth;
+}
+
+TEST(PrepProgram, InterlacedFramesAreDeinterlacedAndProgressiveOnesLeftAlone) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  // A bright bar moving 12 columns every 1/50 s; each frame's two fields show two moments.
+  // Flagged interlaced (top field first) in one file, progressive in the other.
+  const std::string fields =
+      "-f lavfi -i \"nullsrc=s=320x240:r=50,geq=lum='if(between(X,mod(N*12,240),"
+      "mod(N*12,240)+60),235,16)':cb=128:cr=128\" -t 2 -vf tinterlace=mode=interleave_top,";
+  const std::pair<std::string, bool> cases[] = {
+      {make_input(dir, "interlaced.mkv",
+                  fields + "setfield=tff -c:v mpeg2video -q:v 2 -flags +ilme+ildct -top 1"),
+       true},
+      {make_input(dir, "progressive.mkv", fields + "setfield=prog -c:v mpeg2video -q:v 2"), false},
+  };
+  for (const auto& [input, interlaced] : cases) {
+    SCOPED_TRACE(input);
+    const std::string movie = dir.path("camera.avi");
+    testing::ProgramRun run = run_reelprep({"-y", input, movie});
+    ASSERT_EQ(run.status, 0) << run.error;
+    const std::vector<Bytes> frames = pictures(dir, movie);
+    ASSERT_EQ(frames.size(), 30u);
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+      // Two edges of the bar, 240 lines, 12 columns: 5760 teeth when the fields stay apart.
+      if (interlaced) {
+        EXPECT_LT(comb_teeth(frames[i]), 100) << "picture " << i;
+      } else {
+        EXPECT_GT(comb_teeth(frames[i]), 4000) << "picture " << i;
+      }
+    }
+  }
 }
 
 TEST(PrepProgram, BusyFootageStaysWithinTheCameraRateAndUsesIt) {
@@ -534,6 +733,32 @@ TEST(PrepProgram, AnInterruptionLeavesNoTemporaryFile) {
     EXPECT_EQ(dir.names(), std::vector<std::string>{"camera.avi"});
     EXPECT_EQ(testing::read_file(movie), old);
   }
+}
+
+TEST(PrepProgram, AnInterruptionKeepsTheCompletedPartsAndNamesThem) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string input = make_input(
+      dir, "long.mkv",
+      "-f lavfi -i testsrc2=s=64x48:r=15 -f lavfi -i sine=sample_rate=8000 -t 400 -c:v mpeg4 "
+      "-c:a pcm_u8");
+  const std::string first = dir.path("CLIP0001.AVI");
+  testing::Child child = testing::start_program(REELPREP_EXECUTABLE, {input, first});
+  // Interrupted once the first part is in place, while the second is being made.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!std::filesystem::exists(testing::file_path(first)) && !testing::has_ended(child) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  kill(child.pid, SIGINT);
+  testing::ChildEnd end = testing::finish(child);
+  EXPECT_FALSE(end.exited) << end.error;
+  EXPECT_EQ(end.signal, SIGINT);
+  EXPECT_EQ(end.error, "Interrupted: '" + first + "' is complete; the rest was not made.\n");
+  EXPECT_EQ(dir.names(),
+            (std::vector<std::string>{"CLIP0001.AVI", "cmd.err", "cmd.out", "long.mkv"}));
+  expect_camera_movie(first, 180, dir);
 }
 
 TEST(PrepProgram, AFullDiskEndsWithStatus4AndLeavesNothingBehind) {
