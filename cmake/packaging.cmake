@@ -39,6 +39,12 @@ header area with the camera's timing and codec values, one second of movie
 as one audio chunk and fifteen JPEG frames that carry the standard Huffman
 tables, at most 180 seconds, and a rebuilt index. The destination is written
 under a temporary name and put in place only when it is complete.")
+if(TARGET reelprep)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION "
+.
+reelprep, built on FFmpeg's libraries, makes such movies in one step from any
+video that FFmpeg reads: a phone clip, a download, camcorder footage.")
+endif()
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
