@@ -10,6 +10,7 @@
 #include "convert/driver.h"
 #include "platform/file.h"
 #include "prep/av_support.h"
+#include "prep/encoding_thread.h"
 #include "prep/input.h"
 #include "prep/jpeg_encoder.h"
 #include "prep/options.h"
@@ -89,6 +90,9 @@ struct Preparation {
   bool sound_done = false;     // no more sound is wanted
   std::int64_t frames = 0;     // camera frames written
   int damaged = 0;             // packets or frames the decoders could not use
+  // Encodes the pictures and writes the movies while the input is read. Last, so that it has
+  // stopped before anything it uses goes.
+  EncodingThread encoding;
 };
 
 void report_missing_sound(Preparation& p) {
@@ -191,11 +195,27 @@ void encode_picture(Preparation& p, AVFrame& frame) {
   show_progress(p.progress, static_cast<double>(p.frames) / FRAMES_PER_SECOND);
 }
 
+// The camera's pictures the filter has ready go to be encoded, on the encoding thread while it
+// runs.
 void encode_filtered_pictures(Preparation& p) {
   while (pull_picture(*p.filter, *p.filtered)) {
-    encode_picture(p, *p.filtered);
+    if (encoding_thread_running(p.encoding)) {
+      send_picture(p.encoding, *p.filtered);
+    } else {
+      encode_picture(p, *p.filtered);
+    }
     av_frame_unref(p.filtered.get());
   }
+}
+
+// The movie's next samples, to the parts, through the encoding thread while it runs.
+void deliver_sound(Preparation& p, const std::uint8_t* samples, std::size_t n) {
+  if (encoding_thread_running(p.encoding)) {
+    send_sound(p.encoding, samples, n);
+    return;
+  }
+  add_samples(p.parts, p.samples, samples, n);
+  p.samples += static_cast<std::int64_t>(n);
 }
 
 // The first picture of the movie sets t0, the sound's origin and the picture filter.
@@ -310,6 +330,8 @@ void finish_movies(Preparation& p) {
   const std::int64_t end = p.cut ? p.limit_pts : std::min(p.end_pts, p.limit_pts);
   end_pictures(*p.filter, std::max(end, one_frame));
   encode_filtered_pictures(p);
+  // What follows needs the count of pictures written.
+  finish_encoding_thread(p.encoding);
   while (p.frames % FRAMES_PER_SECOND != 0) encode_picture(p, *p.last_picture);
 
   finish_sound(p.sound);
@@ -434,11 +456,16 @@ ExitStatus run_reelprep(const std::vector<std::string>& arguments, Console& cons
     report_missing_sound(p);
     p.sound.input_name = options.input;
     p.sound.timeline.sink = [&p](const std::uint8_t* samples, std::size_t n) {
-      add_samples(p.parts, p.samples, samples, n);
-      p.samples += static_cast<std::int64_t>(n);
+      deliver_sound(p, samples, n);
     };
     p.parts.convert = [&p, clock](Part& part) { convert_part(p, part, clock); };
     p.encoder = make_jpeg_encoder(options.output);
+    p.encoding.picture = [&p](AVFrame& frame) { encode_picture(p, frame); };
+    p.encoding.sound = [&p](const std::uint8_t* samples, std::size_t n) {
+      add_samples(p.parts, p.samples, samples, n);
+      p.samples += static_cast<std::int64_t>(n);
+    };
+    start_encoding_thread(p.encoding);
     read_input(p);
     finish_movies(p);
     end_progress(progress, static_cast<double>(p.frames) / FRAMES_PER_SECOND);
