@@ -20,7 +20,7 @@ constexpr char kDescription[] =
 
 constexpr char kFooter[] =
     "TIME is seconds (90, 2.5) or [hh:]mm:ss[.frac] (1:30, 0:01:30.5).\n"
-    "Exit status: 0 done, 1 usage, 2 INPUT and OUTPUT are one file, 3 the input cannot be used\n"
+    "Exit status: 0 done, 1 usage, 2 INPUT is a movie to write, 3 the input cannot be used\n"
     "or a movie to be written exists, 4 a file operation failed or memory ran out.";
 
 // CLI11's checks of a TIME value: an empty text when it is one.
@@ -52,7 +52,8 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
   std::string length;
   std::string fit = "pad";
   app.add_option("INPUT", options.input, "any video file FFmpeg reads")->required();
-  app.add_option("OUTPUT", options.output, "the camera movie to write (OUTPUT.avi)")->required();
+  app.add_option("OUTPUT", options.output, "the (first) camera movie to write (OUTPUT.avi)")
+      ->required();
   app.add_option("--start", start, "skip this much of the input first")
       ->type_name("TIME")
       ->check(CLI::Validator(duration_error, ""));
@@ -64,7 +65,7 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& arguments) 
   app.add_option("--fit", fit, "another shape: black bars (pad, the default), cut or stretched")
       ->type_name("pad|crop|stretch")
       ->check(CLI::IsMember({"pad", "crop", "stretch"}).description(""));
-  app.add_flag("-y,--overwrite", options.overwrite, "replace OUTPUT when it exists");
+  app.add_flag("-y,--overwrite", options.overwrite, "replace the movies to write when they exist");
   app.add_flag("-q,--quiet", options.quiet, "no progress line and no notes");
   app.set_version_flag("--version", "reelprep " REELFIX_VERSION);
 

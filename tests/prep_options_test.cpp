@@ -28,15 +28,18 @@ TEST(PrepOptions, OptionsAndDefaults) {
   EXPECT_EQ(plain.options->fit, FitMode::kPad);
   EXPECT_FALSE(plain.options->overwrite);
   EXPECT_FALSE(plain.options->quiet);
+  EXPECT_FALSE(plain.options->first_part_only);
 
-  ParsedCommandLine all = parse_command_line({"reelprep", "--start", "1:05", "--length=2.5",
-                                              "--fit", "crop", "-y", "-q", "in.mp4", "out.avi"});
+  ParsedCommandLine all =
+      parse_command_line({"reelprep", "--start", "1:05", "--length=2.5", "--fit", "crop", "-y",
+                          "-q", "--first-part-only", "in.mp4", "out.avi"});
   ASSERT_TRUE(all.options);
   EXPECT_EQ(all.options->start_us, 65'000'000);
   EXPECT_EQ(all.options->length_us, 2'500'000);
   EXPECT_EQ(all.options->fit, FitMode::kCrop);
   EXPECT_TRUE(all.options->overwrite);
   EXPECT_TRUE(all.options->quiet);
+  EXPECT_TRUE(all.options->first_part_only);
   EXPECT_EQ(parse_command_line({"reelprep", "--overwrite", "--quiet", "--fit=stretch", "a", "b"})
                 .options->fit,
             FitMode::kStretch);
