@@ -11,7 +11,12 @@ in Release in its own build directory, then times, alternately and after one war
 
 It prints the median wall and CPU times, the ratios reelfix / cat and 60 min / 3 min, the peak
 resident memory of every reelfix run, and the throughput of the Google Benchmark of
-fix_jpeg_frame. Each destination is removed before each run (outside the timed span) unless
+fix_jpeg_frame.
+
+With FFmpeg and reelprep (built when FFmpeg's libraries are found), it then times reelprep on a
+180-second 1280x720 H.264/AAC movie at 30 frames a second against the two-step route of the
+README (its FFmpeg command, then reelfix), alternately, and prints the peak memory of reelprep
+on a 3-minute and a 20-minute movie of the same kind (--skip-prep leaves all this out). Each destination is removed before each run (outside the timed span) unless
 --replace is given.
 The page cache is warm: every source is read once before the first round, and written data
 is synced before every timed run so that earlier writes do not spill into it.
@@ -66,6 +71,10 @@ def parse_arguments():
                         "removing it first (adds the file system's cost of freeing it)")
     parser.add_argument("--skip-jpeg-bench", action="store_true",
                         help="do not run the fix_jpeg_frame Google Benchmark")
+    parser.add_argument("--skip-prep", action="store_true",
+                        help="do not measure reelprep")
+    parser.add_argument("--prep-rounds", type=int, default=3,
+                        help="timed rounds of reelprep and the two-step route (default 3)")
     return parser.parse_args()
 
 
@@ -87,7 +96,7 @@ def run_checked(argv, what):
     return result.stdout
 
 
-def build(args, need_generator):
+def build(args, need_generator, need_prep):
     """Configures and builds in Release; returns the build directory."""
     configure = ["cmake", "-S", REPO, "-B", args.build, "-DCMAKE_BUILD_TYPE=Release",
                  "-DREELFIX_BUILD_TESTS=OFF", "-DREELFIX_BUILD_BENCHMARKS=ON"]
@@ -99,7 +108,9 @@ def build(args, need_generator):
         targets.append("make_source")
     if not args.skip_jpeg_bench:
         targets.append("jpeg_fixup_bench")
-    run_checked(["cmake", "--build", args.build, "--target"] + targets, "building")
+    if need_prep:
+        targets.append("reelprep")
+    run_checked(["cmake", "--build", args.build, "-j2", "--target"] + targets, "building")
 
 
 def make_sources(cache, build_dir, use_ffmpeg):
@@ -249,13 +260,88 @@ def jpeg_bench(build_dir):
     return statistics.median(rates)
 
 
+# reelprep's inputs: FFmpeg's testsrc2 at 1280x720 and 30 frames a second with a 48 kHz stereo
+# tone, H.264 (x264 "veryfast") and AAC. The 20-minute movie is the 3-minute one looped with
+# its streams copied, so that making it costs little.
+PREP_SECONDS = 180
+PREP_LONG_SECONDS = 1200
+PREP_INPUT = f"prep-h264-1280x720-30fps-{PREP_SECONDS}s.mp4"
+PREP_PAIR = (f"prep-h264-1280x720-30fps-{PREP_SECONDS}s.mkv",
+             f"prep-h264-1280x720-30fps-{PREP_LONG_SECONDS}s.mkv")
+
+
+def make_prep_inputs(cache):
+    """Returns the 180-second MP4 and the 3- and 20-minute MKV files, made when missing."""
+    def make(name, argv):
+        path = os.path.join(cache, name)
+        if not os.path.exists(path):
+            print(f"making {name} ...", flush=True)
+            part = path + ".part"
+            run_checked(["ffmpeg", "-nostdin", "-v", "error", "-y"] + argv +
+                        ["-f", os.path.splitext(name)[1][1:].replace("mkv", "matroska"), part],
+                        f"FFmpeg making {name}")
+            os.replace(part, path)
+        return path
+
+    mp4 = make(PREP_INPUT, ["-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30",
+                            "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000",
+                            "-t", str(PREP_SECONDS), "-ac", "2", "-c:v", "libx264",
+                            "-preset", "veryfast", "-c:a", "aac"])
+    short = make(PREP_PAIR[0], ["-i", mp4, "-c", "copy"])
+    loops = -(-PREP_LONG_SECONDS // PREP_SECONDS) - 1
+    long = make(PREP_PAIR[1], ["-stream_loop", str(loops), "-i", mp4, "-t",
+                               str(PREP_LONG_SECONDS), "-c", "copy"])
+    return mp4, short, long
+
+
+def measure_prep(args, timer, cache, reelfix, reelprep):
+    """reelprep against the README's FFmpeg command and reelfix, then reelprep's memory."""
+    mp4, short, long = make_prep_inputs(cache)
+    for path in (mp4, short, long):
+        warm(path)
+    out = os.path.join(cache, "out-prep.avi")
+    source = os.path.join(cache, "out-prep-source.avi")
+    # The README's command, word for word, then reelfix; one timed command.
+    two_step = (f"ffmpeg -nostdin -v error -y -i '{mp4}' -map 0:v:0 -map 0:a:0 -t 180 "
+                f"-vf scale=320:240,fps=15 -c:v mjpeg -q:v 5 -c:a pcm_u8 -ac 1 -ar 11024 "
+                f"'{source}' && '{reelfix}' '{source}' '{out}' > /dev/null")
+    commands = [Command("reelprep", [reelprep, "-q", mp4, out], out),
+                Command("FFmpeg + reelfix", ["sh", "-c", two_step], out)]
+    measure(timer, commands, args.prep_rounds)
+    print_table(f"reelprep: {os.path.basename(mp4)} ({os.path.getsize(mp4) / 1e6:.1f} MB)",
+                commands)
+    print(f"  reelprep / FFmpeg + reelfix: {ratio(commands[0], commands[1])}"
+          "  (target: wall at most 1.00)")
+    for path in (source, out):
+        if os.path.exists(path):
+            os.remove(path)
+
+    # Peak memory: one run each; every movie of the 20-minute input is written and removed.
+    pair = []
+    for path in (short, long):
+        first = os.path.join(cache, "prep-part-0001.avi")
+        command = Command(f"reelprep {os.path.basename(path)}", [reelprep, "-q", "-y", path, first],
+                          first)
+        timed_run(timer, command)
+        for name in os.listdir(cache):
+            if name.startswith("prep-part-"):
+                os.remove(os.path.join(cache, name))
+        pair.append(command)
+    print_table("reelprep's peak memory, 3 and 20 minutes (one run each, all parts written)", pair)
+    print(f"  20 min / 3 min peak memory: {max(pair[1].peaks) / max(pair[0].peaks):.2f}"
+          "  (target: about 1)")
+    print()
+
+
 def main():
     args = parse_arguments()
     cache = cache_directory(args)
     os.makedirs(cache, exist_ok=True)
     use_ffmpeg = not args.no_ffmpeg and shutil.which("ffmpeg") is not None
-    build(args, need_generator=not use_ffmpeg)
+    prep = use_ffmpeg and not args.skip_prep
+    build(args, need_generator=not use_ffmpeg, need_prep=prep)
     timer = os.path.join(args.build, "bench", "time_command")
+    reelprep = os.path.join(args.build, "prep", "reelprep")
     reelfix = os.path.abspath(args.reelfix or os.path.join(args.build, "reelfix"))
     baseline = os.path.abspath(args.baseline) if args.baseline else None
 
@@ -333,6 +419,10 @@ def main():
     for c in commands + pair:
         if os.path.exists(c.dest):
             os.remove(c.dest)
+
+    if prep:
+        print()
+        measure_prep(args, timer, cache, reelfix, reelprep)
 
     if not args.skip_jpeg_bench:
         rate = jpeg_bench(args.build)
