@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,11 +49,15 @@ Child start_reelfix(const std::vector<std::string>& arguments, const ChildOption
   if (pid < 0) fail("fork");
   if (pid == 0) {
     if (dup2(output[1], 1) < 0 || dup2(error[1], 2) < 0) _exit(126);
-    if (options.address_space_limit) set_limit(RLIMIT_AS, *options.address_space_limit);
-    if (options.file_size_limit) {
-      set_limit(RLIMIT_FSIZE, *options.file_size_limit);
-      signal(SIGXFSZ, SIG_IGN);  // an ignored signal stays ignored across exec
+    if (options.close_input_and_output) {
+      close(0);
+      close(1);
     }
+    if (options.address_space_limit) set_limit(RLIMIT_AS, *options.address_space_limit);
+    if (options.file_size_limit) set_limit(RLIMIT_FSIZE, *options.file_size_limit);
+    set_limit(RLIMIT_CORE, 0);  // signals that dump core leave no file behind
+    // An ignored signal would stay ignored across exec; the program decides for itself.
+    signal(SIGXFSZ, SIG_DFL);
     alarm(options.timeout_seconds);  // a pending alarm survives exec as well
     if (options.ignore_interrupt) signal(SIGINT, SIG_IGN);
     execv(argv[0], argv.data());
@@ -94,10 +99,12 @@ ChildEnd finish(Child& child) {
   }
   child.output = child.error = -1;
   int raw = 0;
-  while (waitpid(child.pid, &raw, 0) < 0) {
-    if (errno != EINTR) fail("waitpid");
+  struct rusage usage {};
+  while (wait4(child.pid, &raw, 0, &usage) < 0) {
+    if (errno != EINTR) fail("wait4");
   }
   child.pid = -1;
+  end.peak_resident_kb = usage.ru_maxrss;
   if (WIFEXITED(raw)) {
     end.exited = true;
     end.status = WEXITSTATUS(raw);

@@ -14,9 +14,12 @@ namespace reelfix::testing {
 
 struct ChildOptions {
   std::optional<std::uint64_t> address_space_limit;  // RLIMIT_AS, in bytes
-  // RLIMIT_FSIZE, in bytes. SIGXFSZ is ignored, so a write past it fails with EFBIG.
+  // RLIMIT_FSIZE, in bytes. SIGXFSZ keeps its default action, which ends the process unless
+  // the program itself ignores it.
   std::optional<std::uint64_t> file_size_limit;
   bool ignore_interrupt = false;  // start it with SIGINT ignored, as nohup or a background job
+  // Start it with descriptors 0 and 1 closed; its standard output is then not captured.
+  bool close_input_and_output = false;
   unsigned timeout_seconds = 30;  // then SIGALRM ends the child: a hang fails instead of blocking
 };
 
@@ -32,6 +35,7 @@ struct ChildEnd {
   bool exited = false;  // it returned from main or called exit
   int status = -1;      // the exit status, when it exited
   int signal = 0;       // the signal that ended it otherwise (SIGALRM: the timeout)
+  long peak_resident_kb = 0;  // its largest resident set
   std::string output;
   std::string error;
 };

@@ -42,13 +42,6 @@ const Bytes& converted_small_source() {
   return converted;
 }
 
-// The camera layout's date text (offset 320, 25 bytes) is the only part of the destination
-// that depends on the clock; the reelfix program reads the real one.
-Bytes without_date(Bytes bytes) {
-  if (bytes.size() >= 345) std::fill(bytes.begin() + 320, bytes.begin() + 345, 0);
-  return bytes;
-}
-
 TEST(PlatformFile, NamesInAnyScriptConvertInThisProcess) {
   ASSERT_FALSE(converted_small_source().empty());
   struct Case {
@@ -79,8 +72,8 @@ TEST(PlatformFile, TheProgramTakesNamesInAnyScriptAndPrintsThemAsGiven) {
   testing::ProgramRun run = testing::run_reelfix({kGermanName, kRussianName}, dir.root());
   EXPECT_EQ(run.status, 0) << run.output << run.error;
   EXPECT_EQ(run.error, "");
-  EXPECT_EQ(without_date(read_file(dir.path(kRussianName))),
-            without_date(converted_small_source()));
+  EXPECT_EQ(testing::without_date(read_file(dir.path(kRussianName))),
+            testing::without_date(converted_small_source()));
   EXPECT_EQ(dir.names(), listing({kGermanName, kRussianName}));
 
   // A message names the file in UTF-8, exactly as it was given.

@@ -95,6 +95,11 @@ Conversion convert_bytes(const Bytes& source) {
   return result;
 }
 
+Bytes without_date(Bytes bytes) {
+  if (bytes.size() >= 345) std::fill(bytes.begin() + 320, bytes.begin() + 345, 0);
+  return bytes;
+}
+
 namespace {
 
 std::string quote(const std::string& argument) {

@@ -54,6 +54,10 @@ struct Conversion {
 // Writes the source into a scratch directory and converts it to a destination beside it.
 Conversion convert_bytes(const Bytes& source);
 
+// The bytes with the destination's date text (offset 320, 25 bytes) zeroed: the only part of a
+// destination that depends on the clock, which the reelfix program reads for real.
+Bytes without_date(Bytes bytes);
+
 // Runs the reelfix program with the arguments; the status and both streams.
 struct ProgramRun {
   int status = -1;
