@@ -51,7 +51,8 @@ void close_file(FileHandle& file);
 // writing; `file.name` is set to dest_name for messages and temp_path to the new file's path.
 // False when dest_name is a directory or an existing file that may not be written, or the
 // temporary file cannot be made (missing directory, no permission). While the file exists,
-// SIGINT and SIGTERM (or a console break) remove it before the process ends.
+// a terminating signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT and the others a process may catch)
+// or a console break removes it before the process ends.
 bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
                              std::string& temp_path);
 

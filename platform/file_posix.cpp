@@ -19,6 +19,12 @@ std::string reason_of(int error) { return std::strerror(error); }
 
 int descriptor(const FileHandle& file) { return static_cast<int>(file.native); }
 
+// The signals whose default action ends the process and that a handler may catch: the user's
+// interrupt, quit and hang-up, termination, the timers and CPU limit, the user signals. SIGPIPE
+// and SIGXFSZ are ignored from start-up on.
+constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGALRM,
+                                       SIGUSR1, SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU};
+
 // The temporary file that an interruption must remove. A fixed buffer, so that the signal
 // handler touches nothing but memory that exists for the whole process.
 char g_temp_path[4096];
@@ -37,10 +43,16 @@ void arm_interrupt_cleanup(const std::string& path) {
   struct sigaction action {};
   action.sa_handler = remove_temporary_and_die;
   sigemptyset(&action.sa_mask);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    // A signal the process was started to ignore (nohup, a background job) stays ignored.
+  for (int signal_number : kTerminatingSignals) {
+    // Only a signal left to its default action is taken over. One the process was started to
+    // ignore (nohup, a background job) stays ignored, and a handler of a program that runs
+    // conversions as a library (a fuzzer's timeout alarm) stays in place.
     struct sigaction current {};
-    if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    if (sigaction(signal_number, nullptr, &current) != 0) continue;
+    const bool plain = (current.sa_flags & SA_SIGINFO) == 0;
+    if (!plain || (current.sa_handler != SIG_DFL && current.sa_handler != remove_temporary_and_die)) {
+      continue;
+    }
     sigaction(signal_number, &action, nullptr);
   }
 }

@@ -101,7 +101,7 @@ void wait_until_stuck(const testing::Child& child) {
 
 TEST(FailedRun, AnInterruptRemovesTheTemporaryFile) {
   const Bytes source = source_that_gets_stuck();
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGXCPU}) {
     SCOPED_TRACE(signal_number);
     testing::TempDir dir;
     testing::write_file(dir.path("in.avi"), source);
