@@ -46,6 +46,16 @@ void discard(ConversionState& state, const std::string& temp_path) noexcept {
 
 Outcome convert_avi(const std::string& source_name, const std::string& dest_name,
                     Console& console, platform::ClockFunction clock) {
+  // An empty name names no file. The system would take an empty destination as the current
+  // directory for the temporary file and refuse it only when the movie is complete.
+  if (source_name.empty()) {
+    report_line(console, {"Error opening the file ", source_name});
+    return Outcome::kRefused;
+  }
+  if (dest_name.empty()) {
+    report_line(console, {"Error creating output file ", dest_name});
+    return Outcome::kRefused;
+  }
   ConversionState state(console, clock);
   state.source_name = source_name;
   if (!open_source(state.source_file, source_name)) {

@@ -129,6 +129,8 @@ TEST(FrontEnd, FilesThatCannotBeOpenedOrCreatedEndWithStatus3) {
        "Error creating output file " + dir.path("no-such-dir/out.avi") + "\n"},
       {dir.path("in.avi"), dir.path("folder"),
        "Error creating output file " + dir.path("folder") + "\n"},
+      {"", dir.path("out.avi"), "Error opening the file \n"},
+      {dir.path("in.avi"), "", "Error creating output file \n"},  // refused before the movie
   };
   for (const Case& c : cases) {
     CapturedConsole captured;
