@@ -56,8 +56,19 @@ void close_file(FileHandle& file);
 bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
                              std::string& temp_path);
 
+// The longest file name (one part of a path) and the longest path, in bytes, that the system
+// takes. Windows counts UTF-16 units, of which a name has never more than it has UTF-8 bytes.
+inline constexpr std::size_t kMaxNameBytes = 255;
+#ifdef _WIN32
+inline constexpr std::size_t kMaxPathBytes = 259;  // MAX_PATH, without the terminating zero
+#else
+inline constexpr std::size_t kMaxPathBytes = 4095;  // Linux's PATH_MAX, without the zero
+#endif
+
 // A name for a temporary file beside dest_name, in its directory: dest_name followed by
-// ".reelfix-", eight random letters and digits, and ".tmp". Not yet taken, most likely.
+// ".reelfix-", eight random letters and digits, and ".tmp". Where that would be longer than
+// a name or a path may be, the part taken from the destination's own name is cut short (at a
+// character's boundary). Not yet taken, most likely.
 std::string temporary_name_beside(const std::string& dest_name);
 
 // Puts the closed temporary file in place of dest_name in one step, replacing a file of that

@@ -123,6 +123,86 @@ TEST(PlatformFile, TemporaryFileLiesBesideTheDestinationUntilItIsPutInPlace) {
   EXPECT_EQ(dir.names(), (std::vector<std::string>{kGermanName}));
 }
 
+// The temporary name fits the system's limits whenever the destination's name does: the part
+// taken from the destination's name is cut short, whole characters at a time, and the random
+// part and the ending stay.
+TEST(PlatformFile, TemporaryNameFitsTheLimitsOfNamesAndPaths) {
+  const std::string dir = "/some/dir/";
+  struct Case {
+    const char* name;
+    std::string dest;
+  };
+  std::string umlauts;
+  for (int i = 0; i < 127; ++i) umlauts += "\xC3\x9C";  // Ü: 254 bytes
+  const Case cases[] = {
+      {"short", dir + "movie.avi"},
+      {"name of 234 bytes: fits as it is", dir + std::string(230, 'a') + ".avi"},
+      {"name of 235 bytes", dir + std::string(231, 'a') + ".avi"},
+      {"name of 255 bytes", dir + std::string(251, 'a') + ".avi"},
+      {"name of two-byte characters", dir + umlauts},
+      {"path at the limit", std::string(platform::kMaxPathBytes - 40, 'd') + "/" +
+                                std::string(39, 'n')},
+      {"no directory", std::string(255, 'n')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string temp = platform::temporary_name_beside(c.dest);
+    const std::size_t base = c.dest.find_last_of('/') + 1;  // npos + 1 == 0
+    const std::string name = temp.substr(base);
+    EXPECT_LE(name.size(), platform::kMaxNameBytes);
+    EXPECT_LE(temp.size(), platform::kMaxPathBytes);
+    ASSERT_GE(name.size(), 21u);
+    const std::string kept = name.substr(0, name.size() - 21);
+    EXPECT_EQ(temp.substr(0, base), c.dest.substr(0, base));
+    EXPECT_EQ(c.dest.substr(base, kept.size()), kept) << "a beginning of the destination's name";
+    EXPECT_EQ(name.substr(kept.size(), 9), ".reelfix-");
+    EXPECT_EQ(name.substr(name.size() - 4), ".tmp");
+    // As long as it can be: whole characters (2 bytes here) up to the limits.
+    EXPECT_GE(kept.size() + 1, std::min(c.dest.size() - base,
+                                        std::min(platform::kMaxNameBytes - 21,
+                                                 platform::kMaxPathBytes - 21 - base)));
+    if (c.dest.size() - base + 21 <= platform::kMaxNameBytes &&
+        c.dest.size() + 21 <= platform::kMaxPathBytes) {
+      EXPECT_EQ(kept, c.dest.substr(base)) << "cut although it fits";
+    }
+  }
+  EXPECT_EQ(platform::temporary_name_beside(dir + umlauts).substr(dir.size(), 232),
+            umlauts.substr(0, 232));
+}
+
+#ifndef _WIN32
+// Whole conversions to a destination whose name or path is as long as the system allows.
+TEST(PlatformFile, ConvertsToNamesAndPathsAsLongAsTheSystemTakes) {
+  TempDir dir;
+  write_file(dir.path("in.avi"), small_source());
+  std::string deep = dir.root();
+  while (deep.size() + 1 + 200 + 1 + 60 < platform::kMaxPathBytes) {
+    deep += "/" + std::string(200, 'd');
+    fs::create_directory(file_path(deep));
+  }
+  const std::string long_path = deep + "/" +
+                                std::string(platform::kMaxPathBytes - deep.size() - 1 - 4, 'n') +
+                                ".avi";
+  ASSERT_EQ(long_path.size(), platform::kMaxPathBytes);
+  ASSERT_LE(long_path.size() - deep.size() - 1, platform::kMaxNameBytes);
+  for (const std::string& dest : {dir.path(std::string(251, 'n') + ".avi"),
+                                  dir.path(std::string(231, 'n') + ".avi"), long_path}) {
+    SCOPED_TRACE(dest.size());
+    CapturedConsole captured;
+    EXPECT_EQ(run_front_end({"reelfix", dir.path("in.avi"), dest}, captured.console,
+                            testing::pinned_time),
+              ExitStatus::kCompleted);
+    flush(captured.console);
+    EXPECT_EQ(read_file(dest), converted_small_source());
+  }
+  std::size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(file_path(dir.root()))) {
+    files += entry.is_regular_file();
+  }
+  EXPECT_EQ(files, 4u) << "the source and three movies, no temporary file";
+}
+#endif
+
 TEST(PlatformFile, SameExistingFileComparesWhatTheNamesLeadTo) {
   TempDir dir;
   write_file(dir.path(kRussianName), Bytes{1});
