@@ -13,30 +13,51 @@ constexpr std::uint64_t kMaxAudioBytes = std::uint64_t{MAX_SECONDS} * AUDIO_RATE
 // The index is read in blocks of this many entries, so memory does not grow with its length.
 constexpr std::size_t kIndexBlockEntries = 4096;
 
+// The walk reads the source in blocks of this many bytes rather than chunk head by chunk head.
+constexpr std::size_t kWalkBlockSize = 64 * 1024;
+// Every step of the walk prints a search text, each overwriting the last on the console line,
+// up to this many; from then on only every kQuietStepsth step prints one, so that a walk over
+// millions of empty chunks does not flood a pipe. No real source takes more than a few steps.
+constexpr std::uint64_t kPrintedSteps = 1000;
+constexpr std::uint64_t kQuietSteps = 4096;
+
 // Walks the top-level chunks from the source position to the one whose data begins with
 // "movi". Every chunk is taken to end exactly 8 + size bytes after its start (no pad byte), and
-// positions only grow, so the walk ends at the end of the source at the latest. Sets movi_base
-// and the movie list's size; false with the message printed when the source ends first.
+// positions only grow, so the walk ends at the end of the source at the latest. A chunk whose
+// identifier and size are both zero is no chunk but zero-filled space (a sparse, cut or
+// damaged file) and ends the walk too. Sets movi_base and the movie list's size; false with the
+// message printed when no movie list is found.
 bool find_movie_list(ConversionState& state, std::uint64_t source_length,
                      std::uint32_t& movie_list_size) {
   SourceFile& src = state.source_file;
-  for (;;) {
-    std::uint64_t chunk = position(src);
-    if (chunk + 12 > source_length) {
-      report_text(state.console, "\n'movi' section was not found. The file must have movie data.\n");
-      return false;
+  std::vector<std::uint8_t> block(kWalkBlockSize);
+  std::uint64_t block_start = 0;
+  std::size_t block_size = 0;
+  std::uint64_t chunk = position(src);
+  for (std::uint64_t step = 0;; ++step) {
+    if (chunk + 12 > source_length) break;
+    if (step < kPrintedSteps || step % kQuietSteps == 0) {
+      report_progress(state.console, "\rSearching for 'movi' at 0x%08" PRIx64 "..", chunk);
     }
-    report_progress(state.console, "\rSearching for 'movi' at 0x%08" PRIx64 "..", chunk);
-    std::uint8_t head[12];  // identifier (never examined), size, first four data bytes
-    get_bytes(src, head, sizeof head);
-    std::uint32_t size = load_u32(head + 4);
+    if (chunk < block_start || chunk + 12 > block_start + block_size) {
+      seek(src, chunk);
+      block_start = chunk;
+      block_size = get_bytes(src, block.data(), block.size());
+      if (block_size < 12) break;  // the source became shorter meanwhile
+    }
+    // Identifier (never examined), size, first four data bytes.
+    const std::uint8_t* head = block.data() + (chunk - block_start);
+    const std::uint32_t size = load_u32(head + 4);
     if (load_u32(head + 8) == fourcc("movi")) {
       state.movi_base = chunk + 8;
       movie_list_size = size;
       return true;
     }
-    seek(src, chunk + 8 + size);
+    if (load_u32(head) == 0 && size == 0) break;
+    chunk += 8 + std::uint64_t{size};
   }
+  report_text(state.console, "\n'movi' section was not found. The file must have movie data.\n");
+  return false;
 }
 
 // Reads `count` entries from the source position, counting audio bytes and frames in all of

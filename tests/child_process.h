@@ -36,8 +36,9 @@ struct ChildEnd {
   int status = -1;      // the exit status, when it exited
   int signal = 0;       // the signal that ended it otherwise (SIGALRM: the timeout)
   long peak_resident_kb = 0;  // its largest resident set
-  std::string output;
+  std::string output;  // the first 16 MiB of each stream
   std::string error;
+  std::uint64_t output_bytes = 0;  // the whole length of standard output
 };
 
 // Starts the reelfix program with the arguments and the limits.

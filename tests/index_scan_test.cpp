@@ -145,6 +145,32 @@ TEST(IndexScan, AWalkThatMeetsTheEndStopsWithAMessage) {
   }
 }
 
+// Zero-filled space, as a sparse, cut or damaged file holds, reads as chunks of identifier 0
+// and size 0: the walk ends at the first, even when a movie list lies further on.
+TEST(IndexScan, ZeroFilledSpaceEndsTheWalk) {
+  SourcePlan plan = standard_source(15);
+  plan.after_header_list = {{"JUNK", Bytes(4)}, {std::string(4, '\0'), {}}};
+  testing::BuiltSource built = testing::build_source(plan);
+  const std::uint32_t zeros = built.movi_fourcc - 8 - 8;
+  ScanRun run = scan(built.bytes);
+  EXPECT_FALSE(run.scanned);
+  EXPECT_EQ(run.output, searching(zeros - 12) + searching(zeros) + kNoMovie);
+}
+
+// Every step prints its search text up to the thousandth; then only every 4096th step does.
+TEST(IndexScan, ALongWalkPrintsEveryStepOnlyAtFirst) {
+  SourcePlan plan = standard_source(15);
+  plan.after_header_list.assign(9000, Chunk{"JUNK", {}});
+  testing::BuiltSource built = testing::build_source(plan);
+  const std::uint32_t first = built.movi_fourcc - 8 - 9000 * 8;
+  ScanRun run = scan(built.bytes);
+  ASSERT_TRUE(run.scanned);
+  std::string expected;
+  for (std::uint32_t step = 0; step < 1000; ++step) expected += searching(first + 8 * step);
+  expected += searching(first + 8 * 4096) + searching(first + 8 * 8192) + found(built.movi_fourcc);
+  EXPECT_EQ(run.output.substr(0, run.output.find('\n') + 1), expected);
+}
+
 TEST(IndexScan, AMissingIndexRefusesTheSource) {
   SourcePlan plan = standard_source(15);
   plan.with_index = false;
