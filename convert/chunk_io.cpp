@@ -61,6 +61,13 @@ std::size_t get_bytes(SourceFile& source, void* buffer, std::size_t n) {
   return got;
 }
 
+void get_bytes_whole(SourceFile& source, void* buffer, std::size_t n) {
+  if (get_bytes(source, buffer, n) != n) {
+    throw platform::FileError("reading", source.handle.name,
+                              "the file became shorter during the conversion");
+  }
+}
+
 void seek(SourceFile& source, std::uint64_t offset) { source.position = offset; }
 
 std::uint64_t position(const SourceFile& source) { return source.position; }

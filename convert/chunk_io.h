@@ -60,6 +60,10 @@ bool open_source(SourceFile& source, const std::string& name);
 // Fewer at the end of the source, 0 at or behind it; the rest of the buffer is left alone.
 std::size_t get_bytes(SourceFile& source, void* buffer, std::size_t n);
 
+// Reads exactly n bytes at the position, bytes the conversion has already found inside the
+// source. Fewer mean that another program cut the file meanwhile: FileError.
+void get_bytes_whole(SourceFile& source, void* buffer, std::size_t n);
+
 void seek(SourceFile& source, std::uint64_t offset);
 std::uint64_t position(const SourceFile& source);
 std::uint64_t length(SourceFile& source);

@@ -14,6 +14,14 @@
 
 namespace reelfix {
 
+// A video frame of the source as its index entry names it: its chunk lies at movi_base +
+// dwChunkOffset, its bytes 8 further on.
+struct SourceFrame {
+  std::uint32_t dwChunkOffset = 0;
+  std::uint32_t dwChunkLength = 0;
+  std::uint32_t index_entry = 0;  // the entry's number in the index, for messages
+};
+
 // Everything that passes from phase to phase during one run.
 struct ConversionState {
   ConversionState(Console& console, platform::ClockFunction clock)
@@ -34,9 +42,11 @@ struct ConversionState {
 
   std::uint64_t movi_base = 0;  // scan_source_index: source offset of the "movi" FOURCC;
                                 //   the source index's offsets count from it
-  std::uint32_t index_entry_count = 0;   // scan_source_index: whole entries present in idx1
-  std::vector<IndexEntry> source_index;  // scan_source_index: the entries in file order, as
-                                         //   far as the conversion can use them
+  std::uint64_t index_start = 0;  // scan_source_index: source offset of the first idx1 entry
+  std::uint32_t index_entry_count = 0;  // scan_source_index: whole entries present in idx1
+  // scan_source_index: the "00dc" entries in index order, as many as a movie can use. The
+  // other entries stay in the file; gather_audio reads the audio ones from there.
+  std::vector<SourceFrame> source_frames;
   std::uint64_t audio_bytes = 0;  // scan_source_index: sum of all "01wb" lengths
   std::uint32_t frame_count = 0;  // scan_source_index: number of "00dc" entries
 

@@ -27,21 +27,18 @@ const std::array<std::uint8_t, AUDIO_RATE> kSilence = [] {
 // frame lies beyond the end.
 bool measure_frames(ConversionState& state, std::uint32_t frames, std::uint64_t& largest) {
   const std::uint64_t source_length = length(state.source_file);
-  std::uint32_t seen = 0;
   largest = 0;
-  for (std::size_t i = 0; i < state.source_index.size() && seen < frames; ++i) {
-    const IndexEntry& entry = state.source_index[i];
-    if (entry.ckid != fourcc("00dc")) continue;
-    std::uint64_t start = state.movi_base + entry.dwChunkOffset + 8;
-    if (entry.dwChunkLength > 0 && start + entry.dwChunkLength > source_length) {
+  for (std::uint32_t k = 0; k < frames; ++k) {
+    const SourceFrame& frame = state.source_frames[k];
+    std::uint64_t start = state.movi_base + frame.dwChunkOffset + 8;
+    if (frame.dwChunkLength > 0 && start + frame.dwChunkLength > source_length) {
       report_progress(state.console,
-                      "\nFrame %" PRIu32 " (index entry %zu) lies beyond the end of the file. "
-                      "'%s' is damaged.\n",
-                      seen, i, state.source_name.c_str());
+                      "\nFrame %" PRIu32 " (index entry %" PRIu32 ") lies beyond the end of the "
+                      "file. '%s' is damaged.\n",
+                      k, frame.index_entry, state.source_name.c_str());
       return false;
     }
-    largest = std::max<std::uint64_t>(largest, entry.dwChunkLength);
-    ++seen;
+    largest = std::max<std::uint64_t>(largest, frame.dwChunkLength);
   }
   return true;
 }
@@ -70,15 +67,15 @@ bool write_movie(ConversionState& state) {
   DestFile& dst = state.dest_file;
   Console& out = state.console;
 
-  put_u32(dst, fourcc("LIST"));
-  put_u32(dst, 0);  // movie list size, patched by finalise_output
-  put_u32(dst, fourcc("movi"));
   state.seconds = std::min(state.frame_count / FRAMES_PER_SECOND, MAX_SECONDS);
   state.movi_size = 4;
   const std::uint32_t frames = state.seconds * FRAMES_PER_SECOND;
 
   std::uint64_t largest = 0;
   if (!measure_frames(state, frames, largest)) return false;
+  put_u32(dst, fourcc("LIST"));
+  put_u32(dst, 0);  // movie list size, patched by finalise_output
+  put_u32(dst, fourcc("movi"));
   state.out_index.assign(std::size_t{state.seconds} * 16, IndexEntry{});
   if (state.seconds == 0) return true;
   // Not zeroed: a frame's bytes are read or zeroed before they are used.
@@ -102,21 +99,16 @@ bool write_movie(ConversionState& state) {
     return false;
   };
 
-  std::size_t cursor = 0;  // into source_index; only moves forward
   for (std::uint32_t second = 0; second < state.seconds; ++second) {
     report_progress(out, "\rConverting second %" PRIu32 " of %" PRIu32 "..", second + 1,
                     state.seconds);
     if (!fits(kAudioChunkTotal)) return false;
     write_audio_chunk(state, second);
     for (std::uint32_t j = 0; j < FRAMES_PER_SECOND; ++j) {
-      // measure_frames saw `frames` "00dc" entries, so the cursor finds one.
-      while (state.source_index[cursor].ckid != fourcc("00dc")) ++cursor;
-      const IndexEntry& entry = state.source_index[cursor];
-      seek(src, state.movi_base + entry.dwChunkOffset + 8);
-      std::size_t length = entry.dwChunkLength;
-      std::size_t got = get_bytes(src, input.get(), length);
-      // Only a source cut short since the frame was measured delivers less; keep output stable.
-      std::memset(input.get() + got, 0, length - got);
+      const SourceFrame& frame = state.source_frames[std::size_t{second} * FRAMES_PER_SECOND + j];
+      seek(src, state.movi_base + frame.dwChunkOffset + 8);
+      std::size_t length = frame.dwChunkLength;
+      get_bytes_whole(src, input.get(), length);
       // The frame is fixed up right where the destination's buffer takes it in, behind room
       // for the chunk header, so that put_bytes need not copy it again.
       std::uint8_t* output = reserve_bytes(dst, 8 + fixed_frame_length(length)) + 8;
@@ -132,7 +124,6 @@ bool write_movie(ConversionState& state) {
       state.out_index[std::size_t{second} * 16 + 1 + j] = {
           fourcc("00dc"), AVIIF_KEYFRAME, state.movi_size, static_cast<std::uint32_t>(length)};
       state.movi_size += static_cast<std::uint32_t>(length) + 8;
-      ++cursor;
     }
   }
   return true;

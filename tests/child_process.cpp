@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,6 +54,7 @@ Child start_reelfix(const std::vector<std::string>& arguments, const ChildOption
       close(1);
     }
     if (options.address_space_limit) set_limit(RLIMIT_AS, *options.address_space_limit);
+    if (options.data_limit) set_limit(RLIMIT_DATA, *options.data_limit);
     if (options.file_size_limit) set_limit(RLIMIT_FSIZE, *options.file_size_limit);
     set_limit(RLIMIT_CORE, 0);  // signals that dump core leave no file behind
     // An ignored signal would stay ignored across exec; the program decides for itself.
@@ -104,12 +104,10 @@ ChildEnd finish(Child& child) {
   }
   child.output = child.error = -1;
   int raw = 0;
-  struct rusage usage {};
-  while (wait4(child.pid, &raw, 0, &usage) < 0) {
-    if (errno != EINTR) fail("wait4");
+  while (waitpid(child.pid, &raw, 0) < 0) {
+    if (errno != EINTR) fail("waitpid");
   }
   child.pid = -1;
-  end.peak_resident_kb = usage.ru_maxrss;
   if (WIFEXITED(raw)) {
     end.exited = true;
     end.status = WEXITSTATUS(raw);

@@ -14,6 +14,10 @@ namespace reelfix::testing {
 
 struct ChildOptions {
   std::optional<std::uint64_t> address_space_limit;  // RLIMIT_AS, in bytes
+  // RLIMIT_DATA, in bytes: the heap and the other private writable memory. Unlike the peak
+  // resident size that wait4 reports, which counts the pages the child shared with this
+  // process before exec, it measures the program alone.
+  std::optional<std::uint64_t> data_limit;
   // RLIMIT_FSIZE, in bytes. SIGXFSZ keeps its default action, which ends the process unless
   // the program itself ignores it.
   std::optional<std::uint64_t> file_size_limit;
@@ -35,7 +39,6 @@ struct ChildEnd {
   bool exited = false;  // it returned from main or called exit
   int status = -1;      // the exit status, when it exited
   int signal = 0;       // the signal that ended it otherwise (SIGALRM: the timeout)
-  long peak_resident_kb = 0;  // its largest resident set
   std::string output;  // the first 16 MiB of each stream
   std::string error;
   std::uint64_t output_bytes = 0;  // the whole length of standard output

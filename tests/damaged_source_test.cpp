@@ -131,10 +131,11 @@ testing::ChildOptions limited() {
 // Converts dir's in.avi to out.avi, which holds kOldDest before, and checks that the run ended
 // cleanly: by itself, with status 0 or 3, a message as the last thing said when it refused
 // and the old destination kept, a valid movie when it completed, and no file left behind.
-testing::ChildEnd convert_and_check(const testing::TempDir& dir) {
+testing::ChildEnd convert_and_check(const testing::TempDir& dir,
+                                    const testing::ChildOptions& options = limited()) {
   const std::string dest = dir.path("out.avi");
   testing::write_file(dest, kOldDest);
-  testing::ChildEnd end = testing::run_reelfix_in_child({dir.path("in.avi"), dest}, limited());
+  testing::ChildEnd end = testing::run_reelfix_in_child({dir.path("in.avi"), dest}, options);
 
   EXPECT_TRUE(end.exited) << "ended by signal " << end.signal << "\n" << end.output;
   EXPECT_TRUE(end.status == 0 || end.status == 3) << end.status << "\n" << end.output << end.error;
@@ -223,6 +224,45 @@ TEST(DamagedSource, LongWalksEndQuicklyAndQuietly) {
     EXPECT_EQ(end.status, 0);
     // 33.5 million steps: the first 1000 print, then one in 4096; 37 bytes each.
     EXPECT_LT(end.output_bytes, 1u << 20);
+  }
+}
+
+// The limits, and at most 8 MiB of heap and other private data. AddressSanitizer's shadow
+// memory counts there too, so its builds leave that limit out.
+testing::ChildOptions within_8_mib() {
+  testing::ChildOptions options = limited();
+  if (!testing::kAddressSanitizerBuild) options.data_limit = 8 << 20;
+  return options;
+}
+
+// However long the index, the program keeps only what the movie uses: memory stays small.
+TEST(DamagedSource, AHugeIndexTakesLittleMemory) {
+  testing::TempDir dir;
+  {
+    SCOPED_TRACE("16.7 million zero entries (neither 00dc nor 01wb) behind one second");
+    BuiltSource built = testing::build_source(testing::standard_source(15));
+    constexpr std::uint64_t kExtra = 1 << 24;
+    const std::uint64_t entries = 16 + kExtra;
+    store_u32(built.bytes.data() + built.size_fields.at("idx1"),
+              static_cast<std::uint32_t>(entries * IndexEntry::kSize));
+    write_sparse(dir.path("in.avi"), built.bytes.size() + kExtra * IndexEntry::kSize,
+                 {{0, built.bytes}});
+    testing::ChildEnd end = convert_and_check(dir, within_8_mib());
+    EXPECT_EQ(end.status, 0);
+    EXPECT_NE(end.output.find("\n" + std::to_string(entries) + " chunks found in AVI index\n"),
+              std::string::npos);
+  }
+  {
+    SCOPED_TRACE("180 seconds of audio in 1,984,320 chunks of one byte");
+    SourcePlan plan = testing::standard_source(2700, 16, 0);
+    plan.movie.push_back({"01wb", Bytes{0x42}});
+    std::vector<std::size_t> order(plan.movie.size() - 1);
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    order.insert(order.end(), std::size_t{MAX_SECONDS} * AUDIO_RATE, plan.movie.size() - 1);
+    plan.index_order = order;
+    testing::write_file(dir.path("in.avi"), testing::build_source(plan).bytes);
+    testing::ChildEnd end = convert_and_check(dir, within_8_mib());
+    EXPECT_EQ(end.status, 0);
   }
 }
 

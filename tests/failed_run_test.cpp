@@ -4,6 +4,7 @@
 // never mixed with console text.
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -117,6 +118,30 @@ TEST(FailedRun, AnInterruptRemovesTheTemporaryFile) {
     EXPECT_EQ(testing::read_file(dir.path("out.avi")), kOldDest);
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
   }
+}
+
+// Another program cuts the source while it is converted: the frames it no longer holds are a
+// read error, not a movie of zero-filled frames. The run is held, as above, by the warnings of
+// frames without FF DA; it has read at most 2000 frames and a window of the source by then,
+// and the source is cut to its first 2 MB.
+TEST(FailedRun, ASourceCutDuringTheConversionIsAReadError) {
+  testing::SourcePlan plan = testing::standard_source(2700, 5000);
+  for (auto& chunk : plan.movie) {
+    if (chunk.id == "00dc") chunk.payload = testing::jpeg_like_frame(5000, static_cast<std::size_t>(-1));
+  }
+  testing::TempDir dir;
+  testing::write_file(dir.path("in.avi"), testing::build_source(plan).bytes);
+  testing::write_file(dir.path("out.avi"), kOldDest);
+  testing::Child child = testing::start_reelfix({dir.path("in.avi"), dir.path("out.avi")});
+  wait_until_stuck(child);
+  ASSERT_EQ(truncate(dir.path("in.avi").c_str(), 2 << 20), 0);
+  testing::ChildEnd end = testing::finish(child);
+  EXPECT_TRUE(end.exited) << end.signal;
+  EXPECT_EQ(end.status, 4);
+  EXPECT_EQ(end.error, "Error: reading '" + dir.path("in.avi") +
+                           "' failed: the file became shorter during the conversion\n");
+  EXPECT_EQ(testing::read_file(dir.path("out.avi")), kOldDest);
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
 }
 
 // A process started with SIGINT ignored keeps ignoring it while it converts; SIGTERM still

@@ -52,7 +52,7 @@ ScanRun scan(const Bytes& source) {
   run.output = captured.output.substr(header_text);
   run.movi_base = state.movi_base;
   run.index_entry_count = state.index_entry_count;
-  run.kept_entries = state.source_index.size();
+  run.kept_entries = state.source_frames.size();
   run.audio_bytes = state.audio_bytes;
   run.frame_count = state.frame_count;
   run.audio_data = state.audio_data;

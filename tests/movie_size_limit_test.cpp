@@ -38,8 +38,7 @@ TEST(MovieSizeLimit, AnAudioChunkThatWouldPassTheLimitIsRefused) {
   state.frame_count = 35 * FRAMES_PER_SECOND;
   for (std::uint32_t i = 0; i < state.frame_count; ++i) {
     const bool tuned = i == 0;
-    state.source_index.push_back(
-        {fourcc("00dc"), AVIIF_KEYFRAME, tuned ? 8 + kLarge : 0, tuned ? kTuned : kLarge});
+    state.source_frames.push_back({tuned ? 8 + kLarge : 0, tuned ? kTuned : kLarge, i});
   }
 
   EXPECT_FALSE(write_movie(state));
