@@ -22,6 +22,9 @@ const std::array<std::uint8_t, AUDIO_RATE> kSilence = [] {
   return bytes;
 }();
 
+// The longest file whose RIFF size (its length - 8) a 32-bit field holds.
+constexpr std::uint64_t kMaxFileLength = std::uint64_t{0xFFFFFFFF} + 8;
+
 // Checks that every frame the movie uses lies inside the source and finds the largest, so the
 // staging buffers are made once and every frame fits them whole. False with a message when a
 // frame lies beyond the end.
@@ -41,6 +44,27 @@ bool measure_frames(ConversionState& state, std::uint32_t frames, std::uint64_t&
     largest = std::max<std::uint64_t>(largest, frame.dwChunkLength);
   }
   return true;
+}
+
+// The destination's length as the index tells it, before a frame is read. Whether a frame
+// receives the table segment depends on its bytes (an FF DA pair after its first byte), so the
+// index gives two bounds: every frame stored as it is, and every frame given the segment.
+struct DestinationSize {
+  std::uint64_t least = 0;
+  std::uint64_t most = 0;
+};
+
+DestinationSize destination_size(const ConversionState& state) {
+  // The header area, the movie list's head, the audio chunks, the idx1 chunk.
+  const std::uint64_t fixed = MOVI_FOURCC_OFFSET + 4 + std::uint64_t{state.seconds} * kAudioChunkTotal +
+                              8 + std::uint64_t{state.seconds} * 16 * IndexEntry::kSize;
+  DestinationSize size{fixed, fixed};
+  for (std::uint32_t k = 0; k < state.seconds * FRAMES_PER_SECOND; ++k) {
+    const std::uint32_t length = state.source_frames[k].dwChunkLength;
+    size.least += 8 + std::uint64_t{length};
+    size.most += 8 + std::uint64_t{fixed_frame_length(length)};
+  }
+  return size;
 }
 
 void write_audio_chunk(ConversionState& state, std::uint32_t second) {
@@ -73,6 +97,12 @@ bool write_movie(ConversionState& state) {
 
   std::uint64_t largest = 0;
   if (!measure_frames(state, frames, largest)) return false;
+  // Refused from the index alone when even frames without the segment would pass the limit.
+  // Within the frames' 423 bytes of leeway each, the check while writing decides.
+  if (destination_size(state).least > kMaxFileLength) {
+    report_text(out, "\nThe converted movie would be larger than an AVI file can be (4 GB).\n");
+    return false;
+  }
   put_u32(dst, fourcc("LIST"));
   put_u32(dst, 0);  // movie list size, patched by finalise_output
   put_u32(dst, fourcc("movi"));

@@ -266,5 +266,39 @@ TEST(DamagedSource, AHugeIndexTakesLittleMemory) {
   }
 }
 
+// A movie that cannot fit a RIFF file is refused from the index alone: no buffer for its
+// frames, no byte of it written.
+TEST(DamagedSource, AMovieOver4GBIsRefusedBeforeItIsWritten) {
+  testing::TempDir dir;
+  const Front front = front_of(testing::standard_source(0));
+  constexpr std::uint32_t kFrame = 0x80000000;  // 2 GiB
+  Bytes movie_head;
+  auto u32 = [](Bytes& b, std::uint32_t v) {
+    b.resize(b.size() + 4);
+    store_u32(b.data() + b.size() - 4, v);
+  };
+  auto id = [](Bytes& b, const char* text) { b.insert(b.end(), text, text + 4); };
+  id(movie_head, "LIST");
+  u32(movie_head, 4 + 8 + kFrame);
+  id(movie_head, "movi");
+  id(movie_head, "00dc");
+  u32(movie_head, kFrame);
+  Bytes index;
+  id(index, "idx1");
+  u32(index, 15 * IndexEntry::kSize);
+  for (int i = 0; i < 15; ++i) {  // one second of frames, each of them the one 2 GiB chunk
+    id(index, "00dc");
+    u32(index, AVIIF_KEYFRAME);
+    u32(index, 4);
+    u32(index, kFrame);
+  }
+  const std::uint64_t index_at = front.bytes.size() + movie_head.size() + kFrame;
+  write_sparse(dir.path("in.avi"), index_at + index.size(),
+               {{0, front.bytes}, {front.bytes.size(), movie_head}, {index_at, index}});
+  testing::ChildEnd end = convert_and_check(dir, within_8_mib());
+  EXPECT_EQ(end.status, 3);
+  EXPECT_NE(last_line(end.output).find("(4 GB)"), std::string::npos) << end.output;
+}
+
 }  // namespace
 }  // namespace reelfix
