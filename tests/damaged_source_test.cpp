@@ -100,6 +100,7 @@ std::vector<Damage> catalogue() {
       add("index entry " + std::to_string(i) + " length " + hex(v), set({{entry(i) + 12, v}}));
     }
   add("a zero-size chunk on the walk", [&] { SourcePlan s = plan; s.after_header_list.insert(s.after_header_list.begin(), Chunk{"JUNK", {}}); return built(s); }());
+  add("zero-filled space on the walk", [&] { SourcePlan s = plan; s.after_header_list.push_back(Chunk{std::string(4, '\0'), {}}); return built(s); }());
   add("JUNK size 2^32 - 8: a 32-bit walk comes back to it", set({{junk + 4, 0xFFFFFFF8}}));
   add("audio strl size 2^32 - 4: a 32-bit sum points at its own size", set({{base.size_fields.at("audio_strl"), 0xFFFFFFFC}}));
   add("frame length 2^32 - 8: a 32-bit end wraps to its start", set({{entry(1) + 12, 0xFFFFFFF8}}));
