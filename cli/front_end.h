@@ -1,4 +1,4 @@
-// The command line: two names, the source and the destination. Further arguments are ignored.
+// The command line: two names, the source and the destination, and nothing else.
 #pragma once
 
 #include <string>
@@ -12,7 +12,7 @@ namespace reelfix {
 // The process's exit statuses.
 enum class ExitStatus : int {
   kCompleted = 0,      // the destination is complete and in place
-  kUsage = 1,          // fewer than two names (the usage text), or start-up failed
+  kUsage = 1,          // not exactly two names (the usage text), or start-up failed
   kSameFile = 2,       // both names denote the same file
   kRefused = 3,        // a file could not be opened or created, or the source was refused
   kSystemFailure = 4,  // a file operation failed or memory ran out during the conversion

@@ -33,6 +33,9 @@ inline constexpr std::uint32_t FRAMES_PER_SECOND = 15;   // frames in every one-
 inline constexpr std::uint32_t AUDIO_RATE = 11024;       // samples, and bytes, a second
 inline constexpr std::uint32_t MAX_SECONDS = 180;        // the longest movie the camera plays
 inline constexpr std::uint32_t FRAME_BUFFER_SIZE = 131072;  // least size of a staging buffer
+// The most video a second may hold for the camera to read it in time (stored frame bytes,
+// chunk heads not counted): the usage text's "max 250KBytes/sec".
+inline constexpr std::uint32_t MAX_VIDEO_BYTES_PER_SECOND = 250000;
 
 // Offsets of the values patched when the movie is complete.
 inline constexpr std::uint64_t RIFF_SIZE_OFFSET = 4;        // RIFF size: file length - 8

@@ -49,9 +49,9 @@ Console standard_console() {
   return console;
 }
 
-bool open_source(SourceFile& source, const std::string& name) {
+bool open_source(SourceFile& source, const std::string& name, std::string& reason) {
   source.position = 0;
-  return platform::open_for_reading(source.handle, name);
+  return platform::open_for_reading(source.handle, name, reason);
 }
 
 std::size_t get_bytes(SourceFile& source, void* buffer, std::size_t n) {

@@ -53,8 +53,9 @@ struct Console {
 // A console on the process's standard output and standard error.
 Console standard_console();
 
-// Opens the source for reading (others may read and write it meanwhile); false when it cannot.
-bool open_source(SourceFile& source, const std::string& name);
+// Opens the source for reading (others may read and write it meanwhile); false when it cannot,
+// with the system's reason in `reason`.
+bool open_source(SourceFile& source, const std::string& name, std::string& reason);
 
 // Reads up to n bytes at the position and moves on by the number read, which is returned.
 // Fewer at the end of the source, 0 at or behind it; the rest of the buffer is left alone.

@@ -42,29 +42,40 @@ void discard(ConversionState& state, const std::string& temp_path) noexcept {
   close_quietly(state.source_file);
 }
 
+// One line on standard error: what was attempted on which file, and the system's reason.
+void report_failure(Console& console, const std::string& operation, const std::string& file_name,
+                    const std::string& reason) {
+  report_error_line(console, "Error: " + operation + " '" + file_name + "' failed: " + reason);
+}
+
 }  // namespace
 
 Outcome convert_avi(const std::string& source_name, const std::string& dest_name,
-                    Console& console, platform::ClockFunction clock) {
+                    Console& console, platform::ClockFunction clock, ConversionSummary* summary) {
   // An empty name names no file. The system would take an empty destination as the current
   // directory for the temporary file and refuse it only when the movie is complete.
   if (source_name.empty()) {
     report_line(console, {"Error opening the file ", source_name});
+    report_failure(console, "opening", source_name, "the name is empty");
     return Outcome::kRefused;
   }
   if (dest_name.empty()) {
     report_line(console, {"Error creating output file ", dest_name});
+    report_failure(console, "creating", dest_name, "the name is empty");
     return Outcome::kRefused;
   }
   ConversionState state(console, clock);
   state.source_name = source_name;
-  if (!open_source(state.source_file, source_name)) {
+  std::string reason;
+  if (!open_source(state.source_file, source_name, reason)) {
     report_line(console, {"Error opening the file ", source_name});
+    report_failure(console, "opening", source_name, reason);
     return Outcome::kRefused;
   }
   std::string temp_path;
-  if (!platform::create_temporary_beside(dest_name, state.dest_file.handle, temp_path)) {
+  if (!platform::create_temporary_beside(dest_name, state.dest_file.handle, temp_path, reason)) {
     report_line(console, {"Error creating output file ", dest_name});
+    report_failure(console, "creating", dest_name, reason);
     close_quietly(state.source_file);
     return Outcome::kRefused;
   }
@@ -76,14 +87,17 @@ Outcome convert_avi(const std::string& source_name, const std::string& dest_name
     close(state.dest_file);
     platform::replace_with_temporary(temp_path, dest_name);
     close_quietly(state.source_file);
+    if (summary != nullptr) {
+      *summary = {state.seconds, state.frame_count / FRAMES_PER_SECOND,
+                  state.largest_second_video_bytes, state.seconds_over_video_limit};
+    }
     return Outcome::kCompleted;
   } catch (const platform::FileError& error) {
     discard(state, temp_path);
-    report_error_line(console, "Error: " + error.operation + " '" + error.file_name +
-                                   "' failed: " + error.reason);
+    report_failure(console, error.operation, error.file_name, error.reason);
   } catch (const std::bad_alloc&) {
     discard(state, temp_path);
-    report_error_line(console, "Error: converting '" + source_name + "' failed: out of memory");
+    report_failure(console, "converting", source_name, "out of memory");
   }
   return Outcome::kSystemFailure;
 }

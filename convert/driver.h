@@ -55,6 +55,18 @@ struct ConversionState {
   std::uint32_t seconds = 0;           // write_movie: whole seconds converted, at most 180
   std::vector<IndexEntry> out_index;   // write_movie: the destination index
   std::uint32_t movi_size = 0;         // write_movie: destination movie list size
+  std::uint64_t largest_second_video_bytes = 0;  // write_movie: the most stored frame bytes
+                                                 //   of one second, chunk heads not counted
+  std::uint32_t seconds_over_video_limit = 0;    // write_movie: seconds above
+                                                 //   MAX_VIDEO_BYTES_PER_SECOND
+};
+
+// What a completed conversion made, for the closing texts.
+struct ConversionSummary {
+  std::uint32_t seconds = 0;         // seconds written
+  std::uint32_t source_seconds = 0;  // whole seconds of video in the source (frames / 15)
+  std::uint64_t largest_second_video_bytes = 0;
+  std::uint32_t seconds_over_video_limit = 0;
 };
 
 // How a conversion ended.
@@ -65,8 +77,10 @@ enum class Outcome {
   kSystemFailure,  // a file operation failed or memory ran out; a line on standard error
 };
 
-// Converts the file source_name into the camera layout at dest_name.
+// Converts the file source_name into the camera layout at dest_name. When the conversion
+// completes, `summary` (if given) tells what it made.
 Outcome convert_avi(const std::string& source_name, const std::string& dest_name,
-                    Console& console, platform::ClockFunction clock = platform::local_time_now);
+                    Console& console, platform::ClockFunction clock = platform::local_time_now,
+                    ConversionSummary* summary = nullptr);
 
 }  // namespace reelfix

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cinttypes>
+#include <cstdlib>
 #include <cstring>
 
 namespace reelfix {
@@ -39,8 +41,9 @@ void print_main_header(Console& console, const AviFileHeader& h) {
   report_value(console, "dwSuggestedBufferSize (MaxFrameSize) = ", h.dwSuggestedBufferSize);
 }
 
-// RIFF header, hdrl list and the main header: destination offsets 0 to 87.
-bool translate_main_header(ConversionState& state) {
+// RIFF header, hdrl list and the main header: destination offsets 0 to 87. Hands on the
+// source's frame duration for the frame-rate test.
+bool translate_main_header(ConversionState& state, std::uint32_t& micro_sec_per_frame) {
   SourceFile& src = state.source_file;
   DestFile& dst = state.dest_file;
   Console& out = state.console;
@@ -82,6 +85,7 @@ bool translate_main_header(ConversionState& state) {
 
   AviFileHeader header = decode_avi_file_header(avih.data());
   print_main_header(out, header);
+  micro_sec_per_frame = header.dwMicroSecPerFrame;
   header.dwMicroSecPerFrame = CAMERA_MICROSEC_PER_FRAME;
   header.dwMaxBytesPerSec = CAMERA_MAX_BYTES_PER_SEC;
   header.dwFlags = CAMERA_AVI_FLAGS;
@@ -124,8 +128,36 @@ bool open_stream_list(ConversionState& state, std::string_view missing_list,
   return true;
 }
 
+// The camera shows fifteen frames a second whatever the source declares: a movie made for
+// another rate would play too fast or too slow and drift away from its sound. The rate is the
+// stream header's, or the main header's frame duration when the stream header gives none;
+// 2 % either way lets NTSC-style rates such as 15000/1001 through. False with the message
+// when the rate is another.
+bool check_frame_rate(ConversionState& state, const AviStreamHeader& video,
+                      std::uint32_t micro_sec_per_frame) {
+  std::int64_t frames = 0;  // in `seconds` seconds
+  std::int64_t seconds = 0;
+  if (video.dwRate != 0 && video.dwScale != 0) {
+    frames = video.dwRate;
+    seconds = video.dwScale;
+  } else if (micro_sec_per_frame != 0) {
+    frames = 1000000;
+    seconds = micro_sec_per_frame;
+  } else {
+    return true;  // nothing says how fast the video runs
+  }
+  // |frames / seconds - 15| <= 15 * 2 / 100, in whole numbers.
+  const std::int64_t off = 100 * frames - 100 * std::int64_t{FRAMES_PER_SECOND} * seconds;
+  if (std::llabs(off) <= 2 * std::int64_t{FRAMES_PER_SECOND} * seconds) return true;
+  report_progress(state.console,
+                  "\nThe video runs at %.3f frames per second; it must run at %" PRIu32 ".\n",
+                  static_cast<double>(frames) / static_cast<double>(seconds), FRAMES_PER_SECOND);
+  return false;
+}
+
 // The video stream list: destination offsets 88 to 211.
-bool translate_video_stream(ConversionState& state, StreamHeaderBuffer& buffer) {
+bool translate_video_stream(ConversionState& state, StreamHeaderBuffer& buffer,
+                            std::uint32_t micro_sec_per_frame) {
   SourceFile& src = state.source_file;
   DestFile& dst = state.dest_file;
   Console& out = state.console;
@@ -144,6 +176,7 @@ bool translate_video_stream(ConversionState& state, StreamHeaderBuffer& buffer) 
     return refuse(
         state, "Sorry! Video stream AviStreamHeader must be the first AviStreamHeader in file\n");
   }
+  const AviStreamHeader source_video = video;
   video.dwScale = CAMERA_MICROSEC_PER_FRAME;
   video.dwRate = CAMERA_VIDEO_RATE;
   video.wPriority = 0;
@@ -151,6 +184,7 @@ bool translate_video_stream(ConversionState& state, StreamHeaderBuffer& buffer) 
     report_text(out, "Warning! fccHadnler!='mjpg', set to 'mjpg'\n");
     video.fccHandler = fourcc("mjpg");
   }
+  if (!check_frame_rate(state, source_video, micro_sec_per_frame)) return false;
   auto video_bytes = encode(video);
   std::copy(video_bytes.begin(), video_bytes.end(), buffer.begin());
   put_bytes(dst, video_bytes.data(), video_bytes.size());  // offsets 108..163; dwLength patched
@@ -173,6 +207,37 @@ bool translate_video_stream(ConversionState& state, StreamHeaderBuffer& buffer) 
 
   // Whatever else the list holds (a stream name, more format bytes) is passed over.
   seek(src, state.video_list_pos + state.video_list_size);
+  return true;
+}
+
+// The camera plays the audio bytes as unsigned 8-bit mono PCM: A-law, mu-law or any other
+// coding would come out as noise. Reads as much of the source's format record as it declares
+// and the file holds, up to the 40 bytes of an extensible format, and tests what is there.
+// False with the message when the coding, the channels or the sample size are others.
+bool check_audio_format(ConversionState& state, std::uint32_t format_size) {
+  constexpr std::uint16_t kPcm = 1;
+  constexpr std::uint16_t kExtensible = 0xFFFE;
+  // KSDATAFORMAT_SUBTYPE_PCM, 00000001-0000-0010-8000-00AA00389B71, as stored.
+  constexpr std::uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                              0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  constexpr std::size_t kSubFormatOffset = 24;
+  std::uint8_t format[40] = {};
+  const std::size_t got = get_bytes(state.source_file, format,
+                                    std::min<std::size_t>(format_size, sizeof format));
+  if (got < 2) return true;  // nothing to go by
+  const std::uint16_t tag = load_u16(format);
+  const bool pcm = tag == kPcm ||
+                   (tag == kExtensible &&
+                    (got < sizeof format ||
+                     std::memcmp(format + kSubFormatOffset, kPcmSubFormat, 16) == 0));
+  if (!pcm) {
+    report_progress(state.console, "audio stream MUST be 8-bit PCM, found format tag 0x%04X\n",
+                    static_cast<unsigned>(tag));
+    return false;
+  }
+  const bool mono = got < 4 || load_u16(format + 2) == 1;
+  const bool eight_bit = got < 16 || load_u16(format + 14) == 8;
+  if (!mono || !eight_bit) return refuse(state, "audio stream MUST be 8-bit mono\n");
   return true;
 }
 
@@ -223,9 +288,11 @@ bool translate_audio_stream(ConversionState& state, StreamHeaderBuffer& buffer) 
                      "'strf' signature was not found in first AviStreamHeader")) {
     return false;
   }
-  if (get_u32(src) != WAVEFORMATEX::kSize) {
+  const std::uint32_t format_size = get_u32(src);
+  if (format_size != WAVEFORMATEX::kSize) {
     report_text(out, "Warning! sizeof(WAVEFORMATEX)!=0x10. Set to 0x10\n");
   }
+  if (!check_audio_format(state, format_size)) return false;
   put_u32(dst, WAVEFORMATEX::kSize);
   WAVEFORMATEX camera_format;
   camera_format.wFormatTag = 1;  // PCM
@@ -242,7 +309,9 @@ bool translate_audio_stream(ConversionState& state, StreamHeaderBuffer& buffer) 
 
 bool translate_headers(ConversionState& state) {
   StreamHeaderBuffer stream_header{};
-  return translate_main_header(state) && translate_video_stream(state, stream_header) &&
+  std::uint32_t micro_sec_per_frame = 0;
+  return translate_main_header(state, micro_sec_per_frame) &&
+         translate_video_stream(state, stream_header, micro_sec_per_frame) &&
          translate_audio_stream(state, stream_header);
 }
 

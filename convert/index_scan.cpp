@@ -114,6 +114,14 @@ bool scan_source_index(ConversionState& state) {
                   " video frames (~%" PRIu32 " seconds)\n",
                   state.audio_bytes, state.audio_bytes / AUDIO_RATE, state.frame_count,
                   state.frame_count / FRAMES_PER_SECOND);
+  // A movie of no whole second is one that players refuse to open.
+  if (state.frame_count < FRAMES_PER_SECOND) {
+    report_progress(out,
+                    "\nThe source holds %" PRIu32 " frames; at least %" PRIu32
+                    " (one second) are needed.\n",
+                    state.frame_count, FRAMES_PER_SECOND);
+    return false;
+  }
   return true;
 }
 

@@ -56,10 +56,12 @@ static_assert(HUFFMAN_SEGMENT_SIZE == 4 + 2 * (17 + 12) + 2 * (17 + 162));
 
 namespace {
 
+constexpr std::size_t kNoScan = static_cast<std::size_t>(-1);
+
 // The index of the first FF DA pair in the n bytes at `data`, or n when there is none. A plain
 // byte search: markers are not followed from segment to segment, so a pair inside an earlier
 // segment's payload is found as well.
-std::size_t find_start_of_scan(const std::uint8_t* data, std::size_t n) {
+std::size_t search_start_of_scan(const std::uint8_t* data, std::size_t n) {
   if (n < 2) {
     return n;
   }
@@ -78,6 +80,51 @@ std::size_t find_start_of_scan(const std::uint8_t* data, std::size_t n) {
     ++p;
   }
   return n;
+}
+
+// The index of the start-of-scan marker reached by following the marker segments from the
+// FF D8 that opens the picture (T.81 B.1.1): fill bytes FF FF ... before a marker (the index is
+// that of the last FF), the standalone markers FF 01 and FF D0 to FF D7, and every other marker
+// with a big-endian length that counts itself. A payload (an EXIF thumbnail, a quantisation
+// table) may hold the pair FF DA; only this walk tells it from the real scan. kNoScan when the
+// frame does not open with FF D8 or the walk meets anything else: a length of less than 2 or
+// running past the end, a byte that is no marker, FF 00, FF D8 or FF D9, or the frame's end.
+std::size_t walk_to_start_of_scan(const std::uint8_t* data, std::size_t n) {
+  if (n < 2 || data[0] != 0xFF || data[1] != 0xD8) {
+    return kNoScan;
+  }
+  std::size_t p = 2;
+  for (;;) {
+    if (p + 1 >= n || data[p] != 0xFF) {
+      return kNoScan;
+    }
+    while (p + 2 < n && data[p + 1] == 0xFF) {
+      ++p;
+    }
+    const std::uint8_t marker = data[p + 1];
+    if (marker == 0xDA) {
+      return p;
+    }
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      p += 2;
+      continue;
+    }
+    if (marker == 0x00 || marker == 0xD8 || marker == 0xD9 || marker == 0xFF || p + 4 > n) {
+      return kNoScan;
+    }
+    const std::size_t segment = (std::size_t{data[p + 2]} << 8) | data[p + 3];
+    if (segment < 2 || segment > n - p - 2) {
+      return kNoScan;
+    }
+    p += 2 + segment;
+  }
+}
+
+// Where the segment goes: in front of the real start-of-scan marker when the picture's
+// segments lead to it, else in front of the first FF DA pair; n when there is no such pair.
+std::size_t find_start_of_scan(const std::uint8_t* data, std::size_t n) {
+  const std::size_t walked = walk_to_start_of_scan(data, n);
+  return walked != kNoScan ? walked : search_start_of_scan(data, n);
 }
 
 }  // namespace

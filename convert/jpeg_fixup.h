@@ -22,8 +22,10 @@ constexpr std::size_t fixed_frame_length(std::size_t n) {
   return (n + HUFFMAN_SEGMENT_SIZE + 3) / 4 * 4;
 }
 
-// Copies the `length` bytes of `frame` to `output`. When the first FF DA pair that lies wholly
-// inside the frame starts after index 0, the segment goes in right in front of it, the one to
+// Copies the `length` bytes of `frame` to `output`. When the frame holds an FF DA pair after
+// index 0, the segment goes in front of its start-of-scan marker: the one that its marker
+// segments lead to from the FF D8 at its start, or, where they lead nowhere (not a picture,
+// damaged lengths), the first FF DA pair that lies wholly inside the frame. Then the one to
 // three bytes up to the rounded length are zero, `length` becomes fixed_frame_length(length)
 // and the result is true. Otherwise the frame is copied unchanged, `length` stays and the
 // result is false (also for a frame that starts with FF DA, and for lengths 0 and 1).

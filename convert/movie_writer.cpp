@@ -26,10 +26,12 @@ const std::array<std::uint8_t, AUDIO_RATE> kSilence = [] {
 constexpr std::uint64_t kMaxFileLength = std::uint64_t{0xFFFFFFFF} + 8;
 
 // Checks that every frame the movie uses lies inside the source and finds the largest, so the
-// staging buffers are made once and every frame fits them whole. False with a message when a
-// frame lies beyond the end.
+// staging buffers are made once and every frame fits them whole. The first frame with any
+// bytes must open a JPEG picture (FF D8): other video (H.264, raw) would give a movie that
+// nothing can show. False with a message when a frame lies beyond the end or is no JPEG.
 bool measure_frames(ConversionState& state, std::uint32_t frames, std::uint64_t& largest) {
   const std::uint64_t source_length = length(state.source_file);
+  bool picture_checked = false;
   largest = 0;
   for (std::uint32_t k = 0; k < frames; ++k) {
     const SourceFrame& frame = state.source_frames[k];
@@ -40,6 +42,19 @@ bool measure_frames(ConversionState& state, std::uint32_t frames, std::uint64_t&
                       "file. '%s' is damaged.\n",
                       k, frame.index_entry, state.source_name.c_str());
       return false;
+    }
+    if (!picture_checked && frame.dwChunkLength > 0) {
+      picture_checked = true;
+      std::uint8_t head[2] = {};
+      seek(state.source_file, start);
+      get_bytes(state.source_file, head, sizeof head);
+      if (frame.dwChunkLength < 2 || head[0] != 0xFF || head[1] != 0xD8) {
+        report_progress(state.console,
+                        "\nFrame %" PRIu32 " is not a JPEG picture (it does not begin with FF "
+                        "D8). The video must be MJPEG.\n",
+                        k);
+        return false;
+      }
     }
     largest = std::max<std::uint64_t>(largest, frame.dwChunkLength);
   }
@@ -134,6 +149,7 @@ bool write_movie(ConversionState& state) {
                     state.seconds);
     if (!fits(kAudioChunkTotal)) return false;
     write_audio_chunk(state, second);
+    std::uint64_t video_bytes = 0;  // this second's stored frames
     for (std::uint32_t j = 0; j < FRAMES_PER_SECOND; ++j) {
       const SourceFrame& frame = state.source_frames[std::size_t{second} * FRAMES_PER_SECOND + j];
       seek(src, state.movi_base + frame.dwChunkOffset + 8);
@@ -154,7 +170,10 @@ bool write_movie(ConversionState& state) {
       state.out_index[std::size_t{second} * 16 + 1 + j] = {
           fourcc("00dc"), AVIIF_KEYFRAME, state.movi_size, static_cast<std::uint32_t>(length)};
       state.movi_size += static_cast<std::uint32_t>(length) + 8;
+      video_bytes += length;
     }
+    state.largest_second_video_bytes = std::max(state.largest_second_video_bytes, video_bytes);
+    if (video_bytes > MAX_VIDEO_BYTES_PER_SECOND) ++state.seconds_over_video_limit;
   }
   return true;
 }

@@ -30,8 +30,9 @@ struct FileHandle {
 bool is_open(const FileHandle& file);
 
 // Opens an existing file read-only; others may read and write it meanwhile. False when the
-// file is missing, is a directory, or may not be read.
-bool open_for_reading(FileHandle& file, const std::string& name);
+// file is missing, is no regular file (a directory, a pipe, a device), or may not be read;
+// `reason` then says why in the system's words.
+bool open_for_reading(FileHandle& file, const std::string& name, std::string& reason);
 
 // Reads up to n bytes at offset. Returns the number read: fewer at the end of the file and 0 at
 // or behind it, which is no error.
@@ -50,11 +51,12 @@ void close_file(FileHandle& file);
 // Creates a new, empty file with a unique name in the directory of dest_name, exclusively, for
 // writing; `file.name` is set to dest_name for messages and temp_path to the new file's path.
 // False when dest_name is a directory or an existing file that may not be written, or the
-// temporary file cannot be made (missing directory, no permission). While the file exists,
-// a terminating signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT and the others a process may catch)
-// or a console break removes it before the process ends.
+// temporary file cannot be made (missing directory, no permission); `reason` then says why in
+// the system's words. While the file exists, a terminating signal (SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT and the others a process may catch) or a console break removes it before the
+// process ends.
 bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
-                             std::string& temp_path);
+                             std::string& temp_path, std::string& reason);
 
 // The longest file name (one part of a path) and the longest path, in bytes, that the system
 // takes. Windows counts UTF-16 units, of which a name has never more than it has UTF-8 bytes.
@@ -81,7 +83,12 @@ void remove_temporary(const std::string& temp_path) noexcept;
 // True when both names denote one existing file (a link, another path to it).
 bool same_existing_file(const std::string& a, const std::string& b);
 
-// True when the two names are equal as the platform compares file names without regard to case.
-bool names_equal_ignoring_case(const std::string& a, const std::string& b);
+// True when the two names are one name as the platform compares file names: byte for byte on
+// POSIX systems, where whether case matters is the file system's affair (same_existing_file
+// asks it); without regard to case on Windows, as NTFS and FAT compare names.
+bool same_file_name(const std::string& a, const std::string& b);
+
+// The reason given when a name that must be a regular file is something else.
+inline constexpr char kNotARegularFile[] = "Not a regular file";
 
 }  // namespace reelfix::platform

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <cstring>
 
 #include "platform/file.h"
@@ -16,6 +15,11 @@ namespace reelfix::platform {
 namespace {
 
 std::string reason_of(int error) { return std::strerror(error); }
+
+// Why a name that must lead to a regular file does not: what it is instead.
+std::string kind_of(const struct stat& info) {
+  return S_ISDIR(info.st_mode) ? reason_of(EISDIR) : kNotARegularFile;
+}
 
 int descriptor(const FileHandle& file) { return static_cast<int>(file.native); }
 
@@ -65,17 +69,26 @@ void disarm_interrupt_cleanup() { g_temp_armed.store(false); }
 
 bool is_open(const FileHandle& file) { return file.native >= 0; }
 
-bool open_for_reading(FileHandle& file, const std::string& name) {
+bool open_for_reading(FileHandle& file, const std::string& name, std::string& reason) {
   int fd;
   do {
     // Without O_NONBLOCK, opening a named pipe would wait for a writer that may never come.
     fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    reason = reason_of(errno);
+    return false;
+  }
   // Only a regular file has a length and stays put while it is read: not a directory, a pipe
   // or a device.
   struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (fstat(fd, &info) != 0) {
+    reason = reason_of(errno);
+    ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    reason = kind_of(info);
     ::close(fd);
     return false;
   }
@@ -131,13 +144,20 @@ void close_file(FileHandle& file) {
 }
 
 bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
-                             std::string& temp_path) {
+                             std::string& temp_path, std::string& reason) {
   mode_t mode = 0666;  // narrowed by the umask, as for any new file
   struct stat info {};
   if (stat(dest_name.c_str(), &info) == 0) {
     // Only a regular file is replaced: renaming over a directory, a device or a pipe would
     // destroy what stands there.
-    if (!S_ISREG(info.st_mode) || access(dest_name.c_str(), W_OK) != 0) return false;
+    if (!S_ISREG(info.st_mode)) {
+      reason = kind_of(info);
+      return false;
+    }
+    if (access(dest_name.c_str(), W_OK) != 0) {
+      reason = reason_of(errno);
+      return false;
+    }
     mode = info.st_mode & 07777;  // a replaced file keeps its permissions
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -145,6 +165,7 @@ bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
     int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
       if (errno == EEXIST || errno == EINTR) continue;
+      reason = reason_of(errno);
       return false;
     }
     if (mode != 0666) fchmod(fd, mode);
@@ -154,6 +175,7 @@ bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
     arm_interrupt_cleanup(temp_path);
     return true;
   }
+  reason = reason_of(EEXIST);
   return false;
 }
 
@@ -176,17 +198,6 @@ bool same_existing_file(const std::string& a, const std::string& b) {
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-bool names_equal_ignoring_case(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    // Bytes of multibyte characters are compared as they are; ASCII letters without case.
-    auto x = static_cast<unsigned char>(a[i]);
-    auto y = static_cast<unsigned char>(b[i]);
-    if (x < 0x80) x = static_cast<unsigned char>(std::tolower(x));
-    if (y < 0x80) y = static_cast<unsigned char>(std::tolower(y));
-    if (x != y) return false;
-  }
-  return true;
-}
+bool same_file_name(const std::string& a, const std::string& b) { return a == b; }
 
 }  // namespace reelfix::platform

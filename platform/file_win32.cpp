@@ -16,6 +16,10 @@ namespace {
 
 std::string last_error_reason() { return system_message(GetLastError()); }
 
+// Windows has no message of its own for these; its "Access is denied" for a directory would
+// mislead.
+constexpr char kIsADirectory[] = "Is a directory";
+
 HANDLE handle_of(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.native); }
 
 // A ReadFile or WriteFile moves at most this many bytes in one call.
@@ -87,18 +91,27 @@ bool identity_of(HANDLE handle, FileIdentity& identity) {
 
 bool is_open(const FileHandle& file) { return file.native != -1; }
 
-bool open_for_reading(FileHandle& file, const std::string& name) {
+bool open_for_reading(FileHandle& file, const std::string& name, std::string& reason) {
   // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open at all.
   HANDLE handle =
       CreateFileW(to_utf16(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // A directory answers "Access is denied"; say what it is.
+    const DWORD attributes = GetFileAttributesW(to_utf16(name).c_str());
+    reason = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                 ? kIsADirectory
+                 : system_message(error);
+    return false;
+  }
   // Only a file on a disk has a length and stays put while it is read: not a console (CON
   // would wait for the keyboard), a pipe or another device.
   BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileType(handle) != FILE_TYPE_DISK ||
-      (GetFileInformationByHandle(handle, &info) &&
-       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
+  const bool on_disk = GetFileType(handle) == FILE_TYPE_DISK;
+  if (!on_disk || (GetFileInformationByHandle(handle, &info) &&
+                   (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
+    reason = on_disk ? kIsADirectory : kNotARegularFile;
     CloseHandle(handle);
     return false;
   }
@@ -158,16 +171,26 @@ void close_file(FileHandle& file) {
 }
 
 bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
-                             std::string& temp_path) {
+                             std::string& temp_path, std::string& reason) {
   const std::wstring dest = to_utf16(dest_name);
   const DWORD attributes = GetFileAttributesW(dest.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     // MoveFileExW would refuse to replace these only once the whole movie is written.
-    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      reason = kIsADirectory;
+      return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      reason = system_message(ERROR_ACCESS_DENIED);
+      return false;
+    }
     HANDLE probe = CreateFileW(dest.c_str(), GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return false;  // no write access, or locked by another
+    if (probe == INVALID_HANDLE_VALUE) {  // no write access, or locked by another
+      reason = last_error_reason();
+      return false;
+    }
     CloseHandle(probe);
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -180,6 +203,7 @@ bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
     if (handle == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+      reason = system_message(error);
       return false;
     }
     file.native = reinterpret_cast<std::intptr_t>(handle);
@@ -188,6 +212,7 @@ bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
     arm_interrupt_cleanup(wide_candidate);
     return true;
   }
+  reason = system_message(ERROR_FILE_EXISTS);
   return false;
 }
 
@@ -220,7 +245,7 @@ bool same_existing_file(const std::string& a, const std::string& b) {
   return known && x.volume == y.volume && std::memcmp(x.id, y.id, sizeof x.id) == 0;
 }
 
-bool names_equal_ignoring_case(const std::string& a, const std::string& b) {
+bool same_file_name(const std::string& a, const std::string& b) {
   const std::wstring x = to_utf16(a);
   const std::wstring y = to_utf16(b);
   // Bytes that are no UTF-8 all turn into U+FFFD; such names are compared byte by byte.

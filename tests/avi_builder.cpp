@@ -90,8 +90,14 @@ BuiltSource build_source(const SourcePlan& plan) {
   w.id("strf");
   sizes["audio_strf"] = w.here();
   w.u32(plan.audio_strf_size);
-  WAVEFORMATEX wave{1, 1, plan.audio_header.dwRate, plan.audio_header.dwRate, 1, 8};
-  w.record(encode(wave), plan.audio_strf_size);
+  if (plan.audio_format) {
+    Bytes format = *plan.audio_format;
+    format.resize(plan.audio_strf_size, 0);
+    w.raw(format);
+  } else {
+    WAVEFORMATEX wave{1, 1, plan.audio_header.dwRate, plan.audio_header.dwRate, 1, 8};
+    w.record(encode(wave), plan.audio_strf_size);
+  }
   w.close_size(sizes["audio_strl"]);
   for (const Chunk& c : plan.after_stream_lists) w.chunk(c);
   w.close_size(sizes["hdrl"]);

@@ -41,7 +41,8 @@ struct SourcePlan {
 
   AviStreamHeader audio_header;
   std::uint32_t audio_strh_size = 56;
-  std::uint32_t audio_strf_size = 16;  // payload: the 16-byte format and zeros
+  std::uint32_t audio_strf_size = 16;  // payload: the format and zeros, cut to this size
+  std::optional<Bytes> audio_format;   // default: 8-bit mono PCM at the stream's rate
   std::vector<Chunk> after_stream_lists;  // inside hdrl, behind the audio strl
   std::vector<Chunk> after_header_list;   // top level, between hdrl and the movie list
 

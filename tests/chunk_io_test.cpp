@@ -21,8 +21,9 @@ struct Files {
 
   explicit Files(const Bytes& source_bytes) {
     write_file(dir.path("src"), source_bytes);
-    EXPECT_TRUE(open_source(source, dir.path("src")));
-    EXPECT_TRUE(platform::create_temporary_beside(dir.path("dst"), dest.handle, temp_path));
+    EXPECT_TRUE(open_source(source, dir.path("src"), testing::ignored_reason()));
+    EXPECT_TRUE(platform::create_temporary_beside(dir.path("dst"), dest.handle, temp_path,
+                                                testing::ignored_reason()));
   }
   ~Files() {
     close(source);

@@ -294,8 +294,12 @@ TEST(DamagedSource, AMovieOver4GBIsRefusedBeforeItIsWritten) {
     u32(index, kFrame);
   }
   const std::uint64_t index_at = front.bytes.size() + movie_head.size() + kFrame;
+  const Bytes picture_start = {0xFF, 0xD8};  // what a frame must begin with
   write_sparse(dir.path("in.avi"), index_at + index.size(),
-               {{0, front.bytes}, {front.bytes.size(), movie_head}, {index_at, index}});
+               {{0, front.bytes},
+                {front.bytes.size(), movie_head},
+                {front.bytes.size() + movie_head.size(), picture_start},
+                {index_at, index}});
   testing::ChildEnd end = convert_and_check(dir, within_8_mib());
   EXPECT_EQ(end.status, 3);
   EXPECT_NE(last_line(end.output).find("(4 GB)"), std::string::npos) << end.output;

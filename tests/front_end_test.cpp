@@ -4,7 +4,11 @@
 
 #include <filesystem>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/utf16_win32.h"
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -51,6 +55,27 @@ TEST(FrontEnd, FewerThanTwoNamesPrintUsageAndTouchNothing) {
   }
 }
 
+// `reelfix *.avi` in a folder of three clips would convert the first over the second.
+TEST(FrontEnd, MoreThanTwoNamesAreRefusedAndTouchNothing) {
+  TempDir dir;
+  const Bytes source = testing::build_source(testing::standard_source(15)).bytes;
+  const Bytes clip = {'c', 'l', 'i', 'p'};
+  write_file(dir.path("a.avi"), source);
+  write_file(dir.path("b.avi"), clip);
+  write_file(dir.path("c.avi"), clip);
+  for (std::size_t count : {3u, 4u}) {
+    std::vector<std::string> arguments = {"reelfix", dir.path("a.avi"), dir.path("b.avi"),
+                                          dir.path("c.avi")};
+    if (count == 4) arguments.push_back(dir.path("d.avi"));
+    CapturedConsole captured;
+    EXPECT_EQ(run(arguments, captured), ExitStatus::kUsage);
+    EXPECT_EQ(captured.output, std::string(kUsage) + "\nreelfix takes two file names; " +
+                                   std::to_string(count) + " were given. Nothing was converted.\n");
+  }
+  EXPECT_EQ(read_file(dir.path("b.avi")), clip);
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.avi", "b.avi", "c.avi"}));
+}
+
 TEST(FrontEnd, TheProgramPrintsUsageWithStatus1) {
   testing::ProgramRun run = testing::run_reelfix({"only-one.avi"});
   EXPECT_EQ(run.status, 1);
@@ -78,7 +103,7 @@ TEST(FrontEnd, OneFileUnderTwoNamesIsRefusedBeforeAnythingIsOpened) {
     std::string source, dest;
   };
   const Case cases[] = {
-      {dir.path("Movie.AVI"), dir.path("movie.avi")},  // names equal without regard to case
+      {dir.path("Movie.AVI"), dir.path("Movie.AVI")},  // equal names
       {dir.path("Movie.AVI"), dir.path("hard.avi")},   // a hard link
       {relative, dir.path("Movie.AVI")},               // relative and absolute
   };
@@ -89,6 +114,28 @@ TEST(FrontEnd, OneFileUnderTwoNamesIsRefusedBeforeAnythingIsOpened) {
     EXPECT_EQ(read_file(dir.path("Movie.AVI")), content);
   }
   EXPECT_EQ(dir.names(), (std::vector<std::string>{"Movie.AVI", "hard.avi"}));
+}
+
+// Whether names that differ in case are one file is the file system's affair: Windows' file
+// systems ignore case, so do a FAT memory card and macOS (where the identity test finds the
+// one file), and Linux's usual file systems do not.
+TEST(FrontEnd, NamesThatDifferInCaseAreOneFileOnlyWhereTheFileSystemSaysSo) {
+  TempDir dir;
+  write_file(dir.path("s.avi"), testing::build_source(testing::standard_source(15)).bytes);
+  const bool one_file = fs::exists(file_path(dir.path("S.AVI")));
+  CapturedConsole captured;
+  const ExitStatus status = run({"reelfix", dir.path("s.avi"), dir.path("S.AVI")}, captured);
+#ifdef _WIN32
+  ASSERT_TRUE(one_file);
+#endif
+  if (one_file) {
+    EXPECT_EQ(status, ExitStatus::kSameFile);
+    EXPECT_EQ(captured.output, kSameFile);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"s.avi"});
+  } else {
+    EXPECT_EQ(status, ExitStatus::kCompleted) << captured.output;
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"S.AVI", "s.avi"}));
+  }
 }
 
 TEST(FrontEnd, ASymbolicLinkAndItsTargetAreOneFile) {
@@ -113,29 +160,44 @@ TEST(FrontEnd, ASymbolicLinkAndItsTargetAreOneFile) {
   EXPECT_EQ(dir.names(), (std::vector<std::string>{"Movie.AVI", "soft.avi"}));
 }
 
-TEST(FrontEnd, FilesThatCannotBeOpenedOrCreatedEndWithStatus3) {
+// Standard output keeps the plain texts; standard error says why, in the system's words.
+TEST(FrontEnd, FilesThatCannotBeOpenedOrCreatedEndWithStatus3AndTheReason) {
   TempDir dir;
   write_file(dir.path("in.avi"), Bytes{'R', 'I', 'F', 'X'});
   fs::create_directory(file_path(dir.path("folder")));
+#ifdef _WIN32
+  const std::string missing_file = platform::system_message(ERROR_FILE_NOT_FOUND);
+  const std::string missing_folder = platform::system_message(ERROR_PATH_NOT_FOUND);
+#else
+  const std::string missing_file = "No such file or directory";
+  const std::string missing_folder = missing_file;
+#endif
   struct Case {
-    std::string source, dest, message;
+    std::string source, dest, message, error;
   };
   const Case cases[] = {
       {dir.path("missing.avi"), dir.path("out.avi"),
-       "Error opening the file " + dir.path("missing.avi") + "\n"},
-      {dir.path("folder"), dir.path("out.avi"),
-       "Error opening the file " + dir.path("folder") + "\n"},
+       "Error opening the file " + dir.path("missing.avi") + "\n",
+       "Error: opening '" + dir.path("missing.avi") + "' failed: " + missing_file + "\n"},
+      {dir.path("folder"), dir.path("out.avi"), "Error opening the file " + dir.path("folder") + "\n",
+       "Error: opening '" + dir.path("folder") + "' failed: Is a directory\n"},
       {dir.path("in.avi"), dir.path("no-such-dir/out.avi"),
-       "Error creating output file " + dir.path("no-such-dir/out.avi") + "\n"},
+       "Error creating output file " + dir.path("no-such-dir/out.avi") + "\n",
+       "Error: creating '" + dir.path("no-such-dir/out.avi") + "' failed: " + missing_folder +
+           "\n"},
       {dir.path("in.avi"), dir.path("folder"),
-       "Error creating output file " + dir.path("folder") + "\n"},
-      {"", dir.path("out.avi"), "Error opening the file \n"},
-      {dir.path("in.avi"), "", "Error creating output file \n"},  // refused before the movie
+       "Error creating output file " + dir.path("folder") + "\n",
+       "Error: creating '" + dir.path("folder") + "' failed: Is a directory\n"},
+      {"", dir.path("out.avi"), "Error opening the file \n",
+       "Error: opening '' failed: the name is empty\n"},
+      {dir.path("in.avi"), "", "Error creating output file \n",  // refused before the movie
+       "Error: creating '' failed: the name is empty\n"},
   };
   for (const Case& c : cases) {
     CapturedConsole captured;
     EXPECT_EQ(run({"reelfix", c.source, c.dest}, captured), ExitStatus::kRefused);
     EXPECT_EQ(captured.output, c.message);
+    EXPECT_EQ(captured.error, c.error);
   }
   EXPECT_EQ(dir.names(), (std::vector<std::string>{"folder", "in.avi"}));
 }
@@ -172,7 +234,7 @@ TEST(FrontEnd, ARefusedSourceLeavesAnExistingDestinationAsItWas) {
   const Bytes old_content = {'o', 'l', 'd'};
   write_file(dir.path("out.avi"), old_content);
   CapturedConsole captured;
-  EXPECT_EQ(run({"reelfix", dir.path("in.avi"), dir.path("out.avi"), "ignored"}, captured),
+  EXPECT_EQ(run({"reelfix", dir.path("in.avi"), dir.path("out.avi")}, captured),
             ExitStatus::kRefused);
   EXPECT_EQ(captured.output, "'RIFF' signature was not found. This is not an AVI file.\n");
   EXPECT_EQ(read_file(dir.path("out.avi")), old_content);
@@ -208,9 +270,60 @@ TEST(FrontEnd, TheProgramKeepsTextOrderWhenItsOutputIsAFile) {
   write_file(dir.path("in.avi"), source);
   testing::ProgramRun program = testing::run_reelfix({"in.avi", "out.avi"}, dir.root());
   EXPECT_EQ(program.status, 0);
-  EXPECT_EQ(program.output, in_process.output);
+  // The closing text names the destination as given: here the full name, there "out.avi".
+  std::string expected = in_process.output;
+  const std::string::size_type at = expected.rfind("'");
+  const std::string::size_type name_at = expected.rfind("'", at - 1) + 1;
+  expected.replace(name_at, at - name_at, "out.avi");
+  EXPECT_EQ(program.output, expected);
   EXPECT_EQ(program.error, "");
   EXPECT_NE(program.output.find("Warning! ffda"), std::string::npos);
+}
+
+// After a completed conversion: seconds that pass what the camera reads in a second, then what
+// was written where, and what was left out.
+TEST(FrontEnd, TheLastTextsSayWhatWasWritten) {
+  // Stored frames of fixed_frame_length(n): 14 of 16668 bytes and one of 16648 make exactly
+  // 250000 bytes of video in a second.
+  auto second_of = [](std::size_t last_frame) {
+    testing::SourcePlan plan = testing::standard_source(15, 16248);
+    plan.movie.back().payload = testing::jpeg_like_frame(last_frame);
+    return plan;
+  };
+  testing::SourcePlan two_seconds = testing::standard_source(30, 16248);
+  two_seconds.movie[15].payload = testing::jpeg_like_frame(16232);  // 250004 in the first second
+  for (std::size_t i = 17; i < 32; ++i) two_seconds.movie[i].payload = testing::jpeg_like_frame(900);
+  struct Case {
+    const char* name;
+    testing::SourcePlan plan;
+    std::string tail;  // behind the last progress text; %s is the destination's name
+  };
+  const Case cases[] = {
+      {"exactly 250000 bytes", second_of(16228), "\nWrote 1 seconds to '%s'.\n"},
+      {"4 bytes more", second_of(16232),
+       "\nNote: 1 of 1 seconds hold more than 250000 bytes of video (the largest 250004); the "
+       "camera may not play them smoothly.\nWrote 1 seconds to '%s'.\n"},
+      {"one second of two", two_seconds,
+       "\nNote: 1 of 2 seconds hold more than 250000 bytes of video (the largest 250004); the "
+       "camera may not play them smoothly.\nWrote 2 seconds to '%s'.\n"},
+      {"more than 180 seconds", testing::standard_source(181 * 15 + 14, 40),
+       "\nWrote 180 of the source's 181 seconds to '%s'; the camera plays at most 180.\n"},
+      {"exactly 180 seconds", testing::standard_source(180 * 15 + 14, 40),
+       "\nWrote 180 seconds to '%s'.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir.path("in.avi"), testing::build_source(c.plan).bytes);
+    CapturedConsole captured;
+    EXPECT_EQ(run({"reelfix", dir.path("in.avi"), dir.path("out.avi")}, captured),
+              ExitStatus::kCompleted);
+    std::string tail = c.tail;
+    tail.replace(tail.find("%s"), 2, dir.path("out.avi"));
+    const std::string::size_type last = captured.output.rfind("..");
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(captured.output.substr(last + 2), tail);
+  }
 }
 
 }  // namespace

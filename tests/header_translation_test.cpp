@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <sstream>
 
 #include "tests/test_support.h"
@@ -30,9 +31,10 @@ HeaderRun translate(const Bytes& source) {
   testing::write_file(dir.path("in.avi"), source);
   CapturedConsole captured;
   ConversionState state(captured.console, testing::pinned_time);
-  EXPECT_TRUE(open_source(state.source_file, dir.path("in.avi")));
+  EXPECT_TRUE(open_source(state.source_file, dir.path("in.avi"), testing::ignored_reason()));
   std::string temp;
-  EXPECT_TRUE(platform::create_temporary_beside(dir.path("out.avi"), state.dest_file.handle, temp));
+  EXPECT_TRUE(platform::create_temporary_beside(dir.path("out.avi"), state.dest_file.handle, temp,
+                                                testing::ignored_reason()));
   HeaderRun run;
   run.ok = translate_headers(state);
   flush(captured.console);
@@ -61,6 +63,46 @@ constexpr char kRateWarning[] =
     "Warning! Too big difference in sampling rate. Please convert audio to 11025 (10024) "
     "samples/sec";
 constexpr char kNotMono[] = "audio stream MUST be 8-bit mono";
+
+// An audio format record: tag, channels, rate 11024, bits, and for the extensible format its
+// 22 further bytes with the given sub-format's first four bytes (1: PCM, 3: float).
+Bytes audio_format(std::uint16_t tag, std::uint16_t channels, std::uint16_t bits,
+                   std::optional<std::uint8_t> sub_format = std::nullopt) {
+  WAVEFORMATEX wave{tag, channels, 11024, 11024u * channels * bits / 8,
+                    static_cast<std::uint16_t>(channels * bits / 8), bits};
+  auto image = encode(wave);
+  Bytes format(image.begin(), image.end());
+  if (sub_format) {
+    const Bytes extension = {
+        22, 0, static_cast<std::uint8_t>(bits), 0, 4, 0, 0, 0,  // cbSize, valid bits, mask
+        *sub_format, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    format.insert(format.end(), extension.begin(), extension.end());
+  }
+  return format;
+}
+
+// A video stream header's rate, and a main header's frame duration.
+std::function<void(SourcePlan&)> video_rate(std::uint32_t rate, std::uint32_t scale,
+                                            std::uint32_t micro_sec_per_frame = 66667) {
+  return [=](SourcePlan& s) {
+    s.video_header.dwRate = rate;
+    s.video_header.dwScale = scale;
+    s.main_header.dwMicroSecPerFrame = micro_sec_per_frame;
+  };
+}
+
+std::function<void(SourcePlan&)> audio_strf(Bytes format, std::uint32_t declared) {
+  return [=](SourcePlan& s) {
+    s.audio_format = format;
+    s.audio_strf_size = declared;
+  };
+}
+
+std::vector<std::string> rate_refusal(const char* rate) {
+  return {"", std::string("The video runs at ") + rate + " frames per second; it must run at 15."};
+}
+
+constexpr char kStrfWarning[] = "Warning! sizeof(WAVEFORMATEX)!=0x10. Set to 0x10";
 
 TEST(HeaderTranslation, CasesWarnRefuseAndStopWhereTheyShould) {
   struct Case {
@@ -122,6 +164,49 @@ TEST(HeaderTranslation, CasesWarnRefuseAndStopWhereTheyShould) {
       {"first stream is audio", [](SourcePlan& s) { s.video_header.fccType = fourcc("auds"); },
        {"Sorry! Video stream AviStreamHeader must be the first AviStreamHeader in file"}, false,
        108},
+      // The frame rate: the stream header's, else the main header's; 2 % either side of 15.
+      {"30 frames a second", video_rate(30, 1), rate_refusal("30.000"), false, 108},
+      {"25 frames a second", video_rate(25, 1), rate_refusal("25.000"), false, 108},
+      {"10 frames a second", video_rate(10000000, 1000000), rate_refusal("10.000"), false, 108},
+      {"15000/1001", video_rate(15000, 1001), {}, true, 312},
+      {"2 % above 15", video_rate(153, 10), {}, true, 312},
+      {"more than 2 % above 15", video_rate(1531, 100), rate_refusal("15.310"), false, 108},
+      {"2 % below 15", video_rate(147, 10), {}, true, 312},
+      {"stream rate 15, main header 25", video_rate(15, 1, 40000), {}, true, 312},
+      {"no stream rate: the main header's 30", video_rate(0, 1, 33333), rate_refusal("30.000"),
+       false, 108},
+      {"no stream scale: the main header's 15", video_rate(15, 0, 66666), {}, true, 312},
+      {"no rate anywhere", video_rate(0, 0, 0), {}, true, 312},
+      {"warnings of the stream header first",
+       [](SourcePlan& s) {
+         video_rate(30, 1)(s);
+         s.video_strh_size = 60;
+         s.video_header.fccHandler = fourcc("MJPG");
+       },
+       {"Warning! strh size in first AviStreamHeader is not 0x38",
+        "Warning! fccHadnler!='mjpg', set to 'mjpg'", "",
+        "The video runs at 30.000 frames per second; it must run at 15."},
+       false, 108},
+      // The audio coding, channels and sample size as the format record gives them.
+      {"A-law", audio_strf(audio_format(6, 1, 8), 18),
+       {kStrfWarning, "audio stream MUST be 8-bit PCM, found format tag 0x0006"}, false, 292},
+      {"mu-law", audio_strf(audio_format(7, 1, 8), 16),
+       {"audio stream MUST be 8-bit PCM, found format tag 0x0007"}, false, 292},
+      {"extensible PCM", audio_strf(audio_format(0xFFFE, 1, 8, 1), 40), {kStrfWarning}, true, 312},
+      {"extensible float", audio_strf(audio_format(0xFFFE, 1, 8, 3), 40),
+       {kStrfWarning, "audio stream MUST be 8-bit PCM, found format tag 0xFFFE"}, false, 292},
+      {"extensible too short for its sub-format", audio_strf(audio_format(0xFFFE, 1, 8, 3), 39),
+       {kStrfWarning}, true, 312},
+      {"PCM, two channels", audio_strf(audio_format(1, 2, 8), 16), {kNotMono}, false, 292},
+      {"PCM, 16 bits", audio_strf(audio_format(1, 1, 16), 16), {kNotMono}, false, 292},
+      {"PCM record of 4 bytes, two channels", audio_strf(audio_format(1, 2, 8), 4),
+       {kStrfWarning, kNotMono}, false, 292},
+      {"PCM record of 4 bytes, mono", audio_strf(audio_format(1, 1, 16), 4), {kStrfWarning},
+       true, 312},
+      {"record of 2 bytes, A-law", audio_strf(audio_format(6, 1, 8), 2),
+       {kStrfWarning, "audio stream MUST be 8-bit PCM, found format tag 0x0006"}, false, 292},
+      {"record of 1 byte", audio_strf(audio_format(6, 1, 8), 1), {kStrfWarning}, true, 312},
+      {"empty record", audio_strf({}, 0), {kStrfWarning}, true, 312},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -61,8 +61,8 @@ Bytes scan_data(std::size_t n, unsigned seed) {
   return out;
 }
 
-// SOI and a quantisation-table segment: 16 bytes, FF D8 FF DB ...
-const Bytes kHead = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x0A, 0x00, 0x01,
+// SOI and a quantisation-table segment whose values hold FF D9: 16 bytes, FF D8 FF DB ...
+const Bytes kHead = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x0C, 0x00, 0x01,
                      0x02, 0x03, 0x04, 0x05, 0x06, 0xFF, 0xD9, 0x07};
 const Bytes kSos = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00};
 
@@ -109,11 +109,29 @@ std::vector<Case> cases() {
   add("FF FF DA at the end", {0xFF, 0xD8, 0xFF, 0xFF, 0xDA}, 3, 5 + 420 + 3);
   add("FF DA as the last two bytes", concat({kHead, {0xFF, 0xDA}}), 16, 16 + 2 + 420 + 2);
 
-  // A comment segment whose payload happens to hold FF DA: the search does not follow the
-  // segment lengths, so the segment goes in front of the payload's pair.
+  // Segments whose payloads hold the pair FF DA: following the segment lengths from FF D8
+  // leads past them to the real start-of-scan marker.
   const Bytes comment = {0xFF, 0xFE, 0x00, 0x06, 0x41, 0xFF, 0xDA, 0x42};
-  add("FF DA inside an earlier segment", concat({{0xFF, 0xD8}, comment, kSos, scan_data(50, 8)}),
-      2 + 5, 2 + 8 + 10 + 50 + 420 + 2);
+  add("FF DA inside a comment", concat({{0xFF, 0xD8}, comment, kSos, scan_data(50, 8)}), 2 + 8,
+      2 + 8 + 10 + 50 + 420 + 2);
+  const Bytes quantisation = {0xFF, 0xDB, 0x00, 0x08, 0x00, 0x10, 0xFF, 0xDA, 0x20, 0x30};
+  add("FF DA among quantisation values", concat({kHead, quantisation, kSos, scan_data(30, 10)}),
+      16 + 10, 16 + 10 + 10 + 30 + 420 + 2);
+  // Fill bytes and standalone markers on the way; the segment goes in front of the last FF,
+  // where the plain search puts it as well.
+  add("fill bytes and standalone markers",
+      concat({{0xFF, 0xD8, 0xFF, 0x01, 0xFF, 0xD3}, comment, {0xFF, 0xFF, 0xFF}, kSos,
+              scan_data(20, 11)}),
+      6 + 8 + 3, 6 + 8 + 3 + 10 + 20 + 420 + 1);
+  // Where the segments lead nowhere, the first pair is taken as before.
+  const Bytes damaged = {0xFF, 0xFE, 0x00, 0x40, 0x41, 0xFF, 0xDA, 0x42};  // length runs past
+  add("segment length past the end", concat({{0xFF, 0xD8}, damaged, kSos, scan_data(20, 12)}),
+      2 + 5, 2 + 8 + 10 + 20 + 420 + 0);
+  add("FF 00 between segments",
+      concat({{0xFF, 0xD8}, comment, {0xFF, 0x00}, kSos, scan_data(20, 13)}), 2 + 5,
+      2 + 8 + 2 + 10 + 20 + 420 + 2);
+  add("segment length below 2", concat({{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x01}, comment, kSos}),
+      6 + 5, 6 + 8 + 10 + 420 + 0);
 
   // The frame ends in FF and the byte after it in memory is DA: that pair is not the frame's.
   Case last_ff{"last byte FF", concat({kHead, scan_data(21, 9), {0xFF, 0xDA}}), 0, std::nullopt, 0};

@@ -43,7 +43,8 @@ TEST(MetadataChunks, CompletesTheHeaderAreaAndStopsAt2048) {
   testing::CapturedConsole captured;
   ConversionState state(captured.console, testing::pinned_time);
   std::string temp;
-  ASSERT_TRUE(platform::create_temporary_beside(dir.path("out.avi"), state.dest_file.handle, temp));
+  ASSERT_TRUE(platform::create_temporary_beside(dir.path("out.avi"), state.dest_file.handle, temp,
+                                                testing::ignored_reason()));
   seek(state.dest_file, METADATA_OFFSET);
   write_metadata_chunks(state);
   EXPECT_EQ(position(state.dest_file), HEADER_AREA_SIZE);

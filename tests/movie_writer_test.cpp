@@ -34,26 +34,9 @@ Bytes fixed(const Bytes& frame) {
   return out;
 }
 
-TEST(MovieWriter, FewerThanFifteenFramesMakeAnEmptyMovie) {
-  SourcePlan plan = standard_source(14);
-  Conversion result = convert_bytes(testing::build_source(plan).bytes);
-  ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
-  Bytes expected = testing::expected_header_area(plan);
-  store_u32(expected.data() + 4, 2060);
-  store_u32(expected.data() + 48, 0);
-  store_u32(expected.data() + 140, 0);
-  store_u32(expected.data() + 264, 0);
-  const Bytes movie = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'm', 'o', 'v', 'i',
-                       'i', 'd', 'x', '1', 0, 0, 0, 0};
-  expected.insert(expected.end(), movie.begin(), movie.end());
-  EXPECT_EQ(result.dest, expected);
-  const std::string tail = "Audio data has been read successfully.\n";
-  EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail);
-}
-
 TEST(MovieWriter, TheWorkedExampleLandsOnItsOffsets) {
   SourcePlan plan = standard_source(31, 4999, 0);
-  for (auto& chunk : plan.movie) chunk.payload = testing::jpeg_like_frame(4999, 1, chunk.payload[5]);
+  for (auto& chunk : plan.movie) chunk.payload = testing::jpeg_like_frame(4999, 2, chunk.payload[5]);
   plan.movie.push_back({"01wb", Bytes(10000, 1)});
   plan.movie.push_back({"01wb", Bytes(10000, 2)});
   plan.movie.push_back({"01wb", Bytes(5000, 3)});
@@ -79,7 +62,12 @@ TEST(MovieWriter, TheWorkedExampleLandsOnItsOffsets) {
   EXPECT_EQ(u32(f, index + 8 + 17 * 16 + 12), 5420u);
   EXPECT_NE(result.output.find("\rConverting second 1 of 2..\rConverting second 2 of 2.."),
             std::string::npos);
-  EXPECT_EQ(result.output.substr(result.output.size() - 2), "..");  // no line end after it
+  // The last progress text is followed by the closing text, which begins on a line of its own.
+  const std::string::size_type last = result.output.rfind("\rConverting second 2 of 2..");
+  ASSERT_NE(last, std::string::npos);
+  const std::string closing = "\nWrote 2 seconds to '";
+  EXPECT_EQ(result.output.substr(last + 27, closing.size()), closing);
+  EXPECT_EQ(result.output.substr(result.output.size() - 10), "out.avi'.\n");
   // The second second's audio starts where the first ended, inside the second source chunk.
   Bytes audio(10000, 1);
   audio.resize(11024, 2);
@@ -182,6 +170,44 @@ TEST(MovieWriter, AFramePastTheEndOfTheSourceStopsTheRunAndLeavesNoDestination) 
       << result.output;
   EXPECT_FALSE(result.dest_exists);
   EXPECT_EQ(result.left_in_directory, std::vector<std::string>{"in.avi"});
+}
+
+// Video that is not JPEG (H.264, raw pictures) would make a movie that nothing can show: the
+// first frame with any bytes must begin with FF D8. Later frames keep their per-frame warning.
+TEST(MovieWriter, VideoThatIsNotJpegIsRefusedBeforeTheMovieIsWritten) {
+  const Bytes h264 = {0x00, 0x00, 0x00, 0x01, 0x67, 0x42, 0xC0, 0x1E, 0xFF, 0xDA, 0x00};
+  struct Case {
+    const char* name;
+    std::vector<Bytes> first_frames;  // the source's first frames; the others stay JPEG
+    std::string refusal;              // empty: converted
+  };
+  const Case cases[] = {
+      {"H.264 access unit", {h264}, "\nFrame 0 is not a JPEG picture"},
+      {"empty frames, then H.264", {{}, {}, h264}, "\nFrame 2 is not a JPEG picture"},
+      {"a frame of one byte", {{0xFF}}, "\nFrame 0 is not a JPEG picture"},
+      {"FF D8 alone", {{0xFF, 0xD8}}, ""},
+      {"an empty frame, then JPEG", {{}}, ""},
+      {"JPEG, then H.264", {testing::jpeg_like_frame(100), h264}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SourcePlan plan = standard_source(15, 100);
+    for (std::size_t i = 0; i < c.first_frames.size(); ++i) {
+      plan.movie[1 + i].payload = c.first_frames[i];
+    }
+    Conversion result = convert_bytes(testing::build_source(plan).bytes);
+    if (c.refusal.empty()) {
+      EXPECT_EQ(result.status, ExitStatus::kCompleted) << result.output;
+      continue;
+    }
+    EXPECT_EQ(result.status, ExitStatus::kRefused);
+    const std::string tail =
+        c.refusal + " (it does not begin with FF D8). The video must be MJPEG.\n";
+    ASSERT_GE(result.output.size(), tail.size());
+    EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail);
+    EXPECT_EQ(result.output.find("Converting"), std::string::npos);
+    EXPECT_EQ(result.left_in_directory, std::vector<std::string>{"in.avi"});
+  }
 }
 
 TEST(MovieWriter, ConvertingTwiceGivesTheSameFile) {

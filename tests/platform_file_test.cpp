@@ -100,7 +100,8 @@ TEST(PlatformFile, TemporaryFileLiesBesideTheDestinationUntilItIsPutInPlace) {
   write_file(dir.path(kGermanName), Bytes{'o', 'l', 'd'});
   platform::FileHandle file;
   std::string temp_path;
-  ASSERT_TRUE(platform::create_temporary_beside(dir.path(kGermanName), file, temp_path));
+  ASSERT_TRUE(platform::create_temporary_beside(dir.path(kGermanName), file, temp_path,
+                                                testing::ignored_reason()));
   EXPECT_EQ(file.name, dir.path(kGermanName));  // messages name the destination
   const std::string prefix = dir.path(kGermanName) + ".reelfix-";
   ASSERT_EQ(temp_path.size(), prefix.size() + 8 + 4);
@@ -117,7 +118,8 @@ TEST(PlatformFile, TemporaryFileLiesBesideTheDestinationUntilItIsPutInPlace) {
   EXPECT_EQ(dir.names(), (std::vector<std::string>{kGermanName}));
 
   // Removal leaves nothing either.
-  ASSERT_TRUE(platform::create_temporary_beside(dir.path(kGermanName), file, temp_path));
+  ASSERT_TRUE(platform::create_temporary_beside(dir.path(kGermanName), file, temp_path,
+                                                testing::ignored_reason()));
   platform::close_file(file);
   platform::remove_temporary(temp_path);
   EXPECT_EQ(dir.names(), (std::vector<std::string>{kGermanName}));
@@ -230,7 +232,7 @@ TEST(PlatformFile, ASourceOpensWhileAnotherProgramWritesIt) {
   writer << "RIFF";
   writer.flush();
   SourceFile source;
-  ASSERT_TRUE(open_source(source, dir.path(kGermanName)));
+  ASSERT_TRUE(open_source(source, dir.path(kGermanName), testing::ignored_reason()));
   std::uint8_t bytes[8] = {};
   EXPECT_EQ(get_bytes(source, bytes, sizeof bytes), 4u);
   EXPECT_EQ(Bytes(bytes, bytes + 4), (Bytes{'R', 'I', 'F', 'F'}));

@@ -23,6 +23,11 @@ namespace fs = std::filesystem;
 
 namespace reelfix::testing {
 
+std::string& ignored_reason() {
+  static std::string reason;
+  return reason;
+}
+
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
   std::random_device random;

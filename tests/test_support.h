@@ -12,6 +12,9 @@
 
 namespace reelfix::testing {
 
+// Somewhere to put the reason of a failed open that a test does not look at.
+std::string& ignored_reason();
+
 // A fresh directory, removed with everything in it at the end of the test.
 class TempDir {
  public:
