@@ -3,7 +3,7 @@
 // movie will use.
 #pragma once
 
-#include "convert/driver.h"
+#include "convert/conversion_state.h"
 
 namespace reelfix {
 
