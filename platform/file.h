@@ -42,6 +42,33 @@ std::size_t read_at(FileHandle& file, std::uint64_t offset, void* buffer, std::s
 // A write the system completes only in part (disk full, file size limit) throws.
 void write_at(FileHandle& file, std::uint64_t offset, const void* buffer, std::size_t n);
 
+// Bytes somewhere in memory, to be written with others in one gather.
+struct ByteRange {
+  const void* data;
+  std::size_t size;
+};
+
+// Whether write_gather_at hands many ranges to the system in one call (POSIX pwritev). Where
+// it does not (Windows), a caller does better to copy small pieces into one buffer itself.
+#ifdef _WIN32
+inline constexpr bool kWritesGathered = false;
+#else
+inline constexpr bool kWritesGathered = true;
+#endif
+
+// Writes the ranges one after the other from offset, all their bytes, as write_at does.
+void write_gather_at(FileHandle& file, std::uint64_t offset, const ByteRange* ranges,
+                     std::size_t count);
+
+// Sets aside room on the disk for the first n bytes of the file without changing its length,
+// so that the writes that follow need not find room block by block. False, and nothing done,
+// where the file system cannot; a full disk (or quota) throws, at once rather than in the
+// middle of the writes.
+bool preallocate(FileHandle& file, std::uint64_t n);
+
+// Makes the file n bytes long, releasing room set aside behind its end.
+void set_length(FileHandle& file, std::uint64_t n);
+
 std::uint64_t file_length(FileHandle& file);
 
 // Closes the file if one is open. The handle is closed afterwards even when the system

@@ -1,6 +1,10 @@
 // The file layer as the conversion sees it, on every platform: names in any script, through
 // this process and through the reelfix program; an existing destination replaced whole; the
 // identity of two names; a source that another program is writing.
+#ifdef __linux__
+#include <sys/stat.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -202,6 +206,62 @@ TEST(PlatformFile, ConvertsToNamesAndPathsAsLongAsTheSystemTakes) {
     files += entry.is_regular_file();
   }
   EXPECT_EQ(files, 4u) << "the source and three movies, no temporary file";
+}
+#endif
+
+// A gather writes every range, the empty ones too, in order and from its offset, also when
+// there are more ranges than the system takes in one call.
+TEST(PlatformFile, AGatherWritesEveryRangeInOrder) {
+  TempDir dir;
+  platform::FileHandle file;
+  std::string temp_path;
+  ASSERT_TRUE(platform::create_temporary_beside(dir.path("out.avi"), file, temp_path,
+                                                testing::ignored_reason()));
+  Bytes store(3000 * 7);
+  for (std::size_t i = 0; i < store.size(); ++i) store[i] = static_cast<std::uint8_t>(i * 13 + 5);
+  std::vector<platform::ByteRange> ranges;
+  Bytes expected(10, 0);  // the gather starts at offset 10: zeros before it
+  for (std::size_t i = 0; i < 3000; ++i) {
+    const std::size_t size = i % 8 == 7 ? 0 : i % 8;  // every eighth range empty
+    ranges.push_back({store.data() + i * 7, size});
+    expected.insert(expected.end(), store.begin() + static_cast<long>(i * 7),
+                    store.begin() + static_cast<long>(i * 7 + size));
+  }
+  platform::write_gather_at(file, 10, ranges.data(), ranges.size());
+  platform::close_file(file);
+  EXPECT_TRUE(read_file(temp_path) == expected);
+  platform::remove_temporary(temp_path);
+}
+
+#ifdef __linux__
+std::uint64_t allocated_bytes(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_blocks) * 512 : 0;
+}
+
+// Room set aside for a destination leaves its length alone, and setting the length at the end
+// gives back what was not used: no blocks stay allocated behind the end.
+TEST(PlatformFile, RoomSetAsideIsGivenBackBehindTheEnd) {
+  TempDir dir;
+  platform::FileHandle file;
+  std::string temp_path;
+  ASSERT_TRUE(platform::create_temporary_beside(dir.path("out.avi"), file, temp_path,
+                                                testing::ignored_reason()));
+  if (!platform::preallocate(file, 1 << 20)) {
+    platform::close_file(file);
+    platform::remove_temporary(temp_path);
+    GTEST_SKIP() << "the file system of " << dir.root() << " sets no room aside";
+  }
+  EXPECT_EQ(platform::file_length(file), 0u);
+  EXPECT_GE(allocated_bytes(temp_path), 1u << 20);
+  const Bytes content(10000, 0x5A);
+  platform::write_at(file, 0, content.data(), content.size());
+  platform::set_length(file, content.size());
+  platform::close_file(file);
+  EXPECT_LE(allocated_bytes(temp_path), 16384u);
+  EXPECT_EQ(read_file(temp_path), content);
+  platform::remove_temporary(temp_path);
+
 }
 #endif
 
