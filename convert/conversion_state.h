@@ -1,9 +1,11 @@
-// What passes between the phases of one conversion. Below the phases: each phase's header
-// includes this one, and the driver on top of them all creates the state and runs the phases
-// on it.
+// What passes between the phases of one conversion, and the source window of the movie
+// writer. Below the phases: each phase's header includes this one, and the driver on top of
+// them all creates the state and runs the phases on it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,18 @@
 #include "platform/clock.h"
 
 namespace reelfix {
+
+// A part of the source held in memory: one buffer, allocated once, into which regions of the
+// source are read one after the other. Bytes of it lent to the destination (put_view) stay
+// until the destination is flushed; only then is the buffer used from its start again.
+struct SourceWindow {
+  std::unique_ptr<std::uint8_t[]> bytes;
+  std::size_t capacity = 0;
+  std::size_t used = 0;          // bytes of the buffer read since it was last started over
+  std::uint64_t region_start = 0;  // source offset of the region read last
+  std::size_t region_at = 0;     // where in the buffer that region lies
+  std::size_t region_size = 0;
+};
 
 // A video frame of the source as its index entry names it: its chunk lies at movi_base +
 // dwChunkOffset, its bytes 8 further on.
@@ -44,12 +58,10 @@ struct ConversionState {
   std::uint64_t index_start = 0;  // scan_source_index: source offset of the first idx1 entry
   std::uint32_t index_entry_count = 0;  // scan_source_index: whole entries present in idx1
   // scan_source_index: the "00dc" entries in index order, as many as a movie can use. The
-  // other entries stay in the file; gather_audio reads the audio ones from there.
+  // other entries stay in the file; check_audio and write_movie read the audio ones there.
   std::vector<SourceFrame> source_frames;
   std::uint64_t audio_bytes = 0;  // scan_source_index: sum of all "01wb" lengths
   std::uint32_t frame_count = 0;  // scan_source_index: number of "00dc" entries
-
-  std::vector<std::uint8_t> audio_data;  // gather_audio: the audio the movie uses, index order
 
   std::uint32_t seconds = 0;           // write_movie: whole seconds converted, at most 180
   std::vector<IndexEntry> out_index;   // write_movie: the destination index
@@ -58,6 +70,7 @@ struct ConversionState {
                                                  //   of one second, chunk heads not counted
   std::uint32_t seconds_over_video_limit = 0;    // write_movie: seconds above
                                                  //   MAX_VIDEO_BYTES_PER_SECOND
+  SourceWindow window;  // write_movie: the part of the source it reads the movie from
 };
 
 }  // namespace reelfix

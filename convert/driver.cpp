@@ -18,7 +18,7 @@ bool run_phases(ConversionState& state) {
   write_metadata_chunks(state);
   assert(position(state.dest_file) == HEADER_AREA_SIZE);
   if (!scan_source_index(state)) return false;
-  if (!gather_audio(state)) return false;
+  if (!check_audio(state)) return false;
   if (!write_movie(state)) return false;
   assert(position(state.dest_file) == MOVI_FOURCC_OFFSET + state.movi_size);
   finalise_output(state);

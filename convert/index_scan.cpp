@@ -151,20 +151,19 @@ bool next_index_entry(SourceFile& source, IndexReader& reader, IndexEntry& entry
   return true;
 }
 
-bool gather_audio(ConversionState& state) {
+bool check_audio(ConversionState& state) {
   SourceFile& src = state.source_file;
   const std::uint32_t seconds = std::min(state.frame_count / FRAMES_PER_SECOND, MAX_SECONDS);
   const std::uint64_t wanted = std::min<std::uint64_t>(state.audio_bytes,
                                                        std::uint64_t{seconds} * AUDIO_RATE);
-  state.audio_data.assign(wanted, 0);
   const std::uint64_t source_length = length(src);
-  std::uint64_t filled = 0;
+  std::uint64_t taken = 0;
   IndexReader reader = start_index_reader(state);
   IndexEntry entry;
   std::uint32_t number = 0;
-  while (filled < wanted && next_index_entry(src, reader, entry, number)) {
+  while (taken < wanted && next_index_entry(src, reader, entry, number)) {
     if (entry.ckid != fourcc("01wb")) continue;
-    std::uint64_t n = std::min<std::uint64_t>(entry.dwChunkLength, wanted - filled);
+    std::uint64_t n = std::min<std::uint64_t>(entry.dwChunkLength, wanted - taken);
     std::uint64_t start = state.movi_base + entry.dwChunkOffset + 8;
     if (n > 0 && start + n > source_length) {
       report_progress(state.console,
@@ -173,9 +172,7 @@ bool gather_audio(ConversionState& state) {
                       number, state.source_name.c_str());
       return false;
     }
-    seek(src, start);
-    get_bytes_whole(src, state.audio_data.data() + filled, static_cast<std::size_t>(n));
-    filled += n;
+    taken += n;
   }
   report_text(state.console, "Audio data has been read successfully.\n");
   return true;

@@ -1,5 +1,5 @@
 // The phases between the header area and the movie: find the source's movie list and the idx1
-// index behind it, count the audio bytes and frames it lists, and gather the audio that the
+// index behind it, count the audio bytes and frames it lists, and check the audio that the
 // movie will use.
 #pragma once
 
@@ -31,8 +31,10 @@ IndexReader start_index_reader(const ConversionState& state);
 bool next_index_entry(SourceFile& source, IndexReader& reader, IndexEntry& entry,
                       std::uint32_t& number);
 
-// Reads the audio that the converted seconds use, in index order, into audio_data. False, with
-// its message printed, when an audio chunk lies beyond the end of the source.
-bool gather_audio(ConversionState& state);
+// Checks that the audio the converted seconds use, the first seconds x 11024 bytes of the
+// "01wb" chunks in index order, lies inside the source, and prints the closing line of the
+// index texts. False, with its message printed, when an audio chunk lies beyond the end.
+// write_movie reads the audio itself, second by second.
+bool check_audio(ConversionState& state);
 
 }  // namespace reelfix

@@ -240,7 +240,7 @@ std::uint64_t allocated_bytes(const std::string& path) {
 }
 
 // Room set aside for a destination leaves its length alone, and setting the length at the end
-// gives back what was not used: no blocks stay allocated behind the end.
+// gives back what the movie did not use: no blocks stay allocated behind the end.
 TEST(PlatformFile, RoomSetAsideIsGivenBackBehindTheEnd) {
   TempDir dir;
   platform::FileHandle file;
@@ -262,6 +262,20 @@ TEST(PlatformFile, RoomSetAsideIsGivenBackBehindTheEnd) {
   EXPECT_EQ(read_file(temp_path), content);
   platform::remove_temporary(temp_path);
 
+  // A whole conversion whose frames lack FF DA: the room for their segments, set aside from
+  // the index, is not needed and goes back.
+  testing::SourcePlan plan = testing::standard_source(450, 2000);
+  for (auto& chunk : plan.movie) {
+    if (chunk.id == "00dc") chunk.payload = testing::jpeg_like_frame(2000, static_cast<std::size_t>(-1));
+  }
+  write_file(dir.path("in.avi"), testing::build_source(plan).bytes);
+  CapturedConsole captured;
+  ASSERT_EQ(run_front_end({"reelfix", dir.path("in.avi"), dir.path("out.avi")}, captured.console,
+                          testing::pinned_time),
+            ExitStatus::kCompleted);
+  const std::uint64_t length = fs::file_size(file_path(dir.path("out.avi")));
+  EXPECT_LE(allocated_bytes(dir.path("out.avi")), (length + 4095) / 4096 * 4096 + 4096)
+      << "450 frames x 423 bytes of room stayed behind the end";
 }
 #endif
 
