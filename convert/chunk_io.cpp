@@ -9,8 +9,9 @@ namespace reelfix {
 namespace {
 
 // Small writes are copied into a buffer of this size; larger ones go to the system at once.
-// Where the pieces cannot be written in one gather (Windows), every byte passes through it.
-constexpr std::size_t kCopyBufferSize = 256 * 1024;
+// Where the pieces cannot be written in one gather (Windows), every byte passes through it,
+// so it is larger there.
+constexpr std::size_t kCopyBufferSize = (platform::kWritesGathered ? 64 : 256) * 1024;
 // Pending pieces are handed on at this many, the most one gather takes on Linux.
 constexpr std::size_t kMaxPendingPieces = 1024;
 // Held console text goes out when it grows past this, as a full stdio buffer would.

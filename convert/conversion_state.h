@@ -16,8 +16,9 @@
 namespace reelfix {
 
 // A part of the source held in memory: one buffer, allocated once, into which regions of the
-// source are read one after the other. Bytes of it lent to the destination (put_view) stay
-// until the destination is flushed; only then is the buffer used from its start again.
+// source are read (a second's span at its start, or single pieces one after the other). Bytes
+// of it lent to the destination (put_view) stay until the destination is flushed; only then is
+// the buffer used from its start again.
 struct SourceWindow {
   std::unique_ptr<std::uint8_t[]> bytes;
   std::size_t capacity = 0;

@@ -10,10 +10,10 @@ namespace {
 constexpr std::uint32_t kMaxFrames = MAX_SECONDS * FRAMES_PER_SECOND;
 
 // The index is read in blocks of this many entries, so memory does not grow with its length.
-constexpr std::uint32_t kIndexBlockEntries = 4096;
+constexpr std::uint32_t kIndexBlockEntries = 1024;
 
 // The walk reads the source in blocks of this many bytes rather than chunk head by chunk head.
-constexpr std::size_t kWalkBlockSize = 64 * 1024;
+constexpr std::size_t kWalkBlockSize = 16 * 1024;
 // Every step of the walk prints a search text, each overwriting the last on the console line,
 // up to this many; from then on only every kQuietStepsth step prints one, so that a walk over
 // millions of empty chunks does not flood a pipe. No real source takes more than a few steps.
@@ -29,7 +29,7 @@ constexpr std::uint64_t kQuietSteps = 4096;
 bool find_movie_list(ConversionState& state, std::uint64_t source_length,
                      std::uint32_t& movie_list_size) {
   SourceFile& src = state.source_file;
-  std::vector<std::uint8_t> block(kWalkBlockSize);
+  std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kWalkBlockSize]);  // not zeroed
   std::uint64_t block_start = 0;
   std::size_t block_size = 0;
   std::uint64_t chunk = position(src);
@@ -41,11 +41,11 @@ bool find_movie_list(ConversionState& state, std::uint64_t source_length,
     if (chunk < block_start || chunk + 12 > block_start + block_size) {
       seek(src, chunk);
       block_start = chunk;
-      block_size = get_bytes(src, block.data(), block.size());
+      block_size = get_bytes(src, block.get(), kWalkBlockSize);
       if (block_size < 12) break;  // the source became shorter meanwhile
     }
     // Identifier (never examined), size, first four data bytes.
-    const std::uint8_t* head = block.data() + (chunk - block_start);
+    const std::uint8_t* head = block.get() + (chunk - block_start);
     const std::uint32_t size = load_u32(head + 4);
     if (load_u32(head + 8) == fourcc("movi")) {
       state.movi_base = chunk + 8;
@@ -137,15 +137,16 @@ bool next_index_entry(SourceFile& source, IndexReader& reader, IndexEntry& entry
   if (reader.block_next == reader.block_size) {
     if (reader.unread == 0) return false;
     const std::uint32_t n = std::min(reader.unread, kIndexBlockEntries);
-    reader.block.resize(std::size_t{kIndexBlockEntries} * IndexEntry::kSize);
+    // Not zeroed: every entry is read before it is used. The first block is the largest.
+    if (!reader.block) reader.block.reset(new std::uint8_t[std::size_t{n} * IndexEntry::kSize]);
     reader.block_size = std::size_t{n} * IndexEntry::kSize;
     seek(source, reader.next_block);
-    get_bytes_whole(source, reader.block.data(), reader.block_size);
+    get_bytes_whole(source, reader.block.get(), reader.block_size);
     reader.next_block += reader.block_size;
     reader.unread -= n;
     reader.block_next = 0;
   }
-  entry = decode_index_entry(reader.block.data() + reader.block_next);
+  entry = decode_index_entry(reader.block.get() + reader.block_next);
   reader.block_next += IndexEntry::kSize;
   number = reader.next_number++;
   return true;

@@ -3,6 +3,8 @@
 // movie will use.
 #pragma once
 
+#include <memory>
+
 #include "convert/conversion_state.h"
 
 namespace reelfix {
@@ -18,7 +20,7 @@ struct IndexReader {
   std::uint64_t next_block = 0;      // source offset of the entries behind the block
   std::uint32_t unread = 0;          // entries not yet read into the block
   std::uint32_t next_number = 0;     // number of the next entry handed out
-  std::vector<std::uint8_t> block;   // allocated once
+  std::unique_ptr<std::uint8_t[]> block;  // allocated once, for as many entries as it takes
   std::size_t block_next = 0;        // offset of the next entry in the block
   std::size_t block_size = 0;
 };

@@ -10,6 +10,7 @@
 
 #include "convert/index_scan.h"
 #include "convert/jpeg_fixup.h"
+#include "platform/memory.h"
 
 namespace reelfix {
 namespace {
@@ -29,9 +30,10 @@ const std::array<std::uint8_t, 3> kPadding{};
 // The longest file whose RIFF size (its length - 8) a 32-bit field holds.
 constexpr std::uint64_t kMaxFileLength = std::uint64_t{0xFFFFFFFF} + 8;
 
-// The source is read in windows of this many bytes (or of the largest frame, when that is
-// larger): a second of the movie (fifteen frames and its audio) usually lies in a few hundred
-// KiB of the source, so one read brings several seconds.
+// The window holds this many bytes of the source, or the largest frame when that is larger: a
+// second of the movie (fifteen frames and its audio) usually lies in a few hundred KiB of the
+// source, read at once. This much of it is made present in one call, since a page fault for
+// each page costs more than the reads themselves on some systems.
 constexpr std::size_t kWindowSize = 1 << 20;
 
 // Bytes of the source: where they begin and how many.
@@ -133,29 +135,50 @@ std::size_t take_second_of_audio(ConversionState& state, AudioStream& audio,
   return taken;
 }
 
-// The n bytes of the source at `offset`, from the window. When the region read last does not
-// hold them, `want` bytes from offset on (at least n, at most the capacity) are read into the
-// free part of the buffer; when that is too small, the destination is flushed first, since its
-// pending writes may point into the buffer, and the buffer is used from its start again. The
-// bytes were found inside the source before, so fewer mean that the file was cut meanwhile.
-const std::uint8_t* window_take(ConversionState& state, std::uint64_t offset, std::size_t n,
-                                std::size_t want) {
+// Makes the window hold the n bytes of the source at `offset`, for a second whose frames and
+// audio lie close together: unless the region read last holds them, the destination is
+// flushed (its pending writes may point into the buffer) and they are read to the buffer's
+// start, where the part of them that the last region held is moved rather than read again.
+// One read a second, and the second's bytes are written while they are still in the
+// processor's cache. The bytes were found inside the source before, so fewer mean that the
+// file was cut meanwhile.
+void window_hold(ConversionState& state, std::uint64_t offset, std::size_t n) {
+  SourceWindow& window = state.window;
+  const std::uint64_t region_end = window.region_start + window.region_size;
+  if (offset >= window.region_start && offset + n <= region_end) return;
+  flush(state.dest_file);
+  std::size_t kept = 0;
+  if (offset >= window.region_start && offset < region_end) {
+    kept = static_cast<std::size_t>(region_end - offset);
+    std::memmove(window.bytes.get(),
+                 window.bytes.get() + window.region_at + (offset - window.region_start), kept);
+  }
+  seek(state.source_file, offset + kept);
+  get_bytes_whole(state.source_file, window.bytes.get() + kept, n - kept);
+  window.region_start = offset;
+  window.region_at = 0;
+  window.region_size = n;
+  window.used = n;
+}
+
+// The n bytes of the source at `offset`: from the region read last when it holds them,
+// otherwise read by themselves into the free part of the buffer, which starts over (after a
+// flush of the destination) when it is full.
+const std::uint8_t* window_take(ConversionState& state, std::uint64_t offset, std::size_t n) {
   SourceWindow& window = state.window;
   if (offset >= window.region_start && offset + n <= window.region_start + window.region_size) {
     return window.bytes.get() + window.region_at + (offset - window.region_start);
   }
-  want = std::clamp(want, n, window.capacity);
-  if (window.used + want > window.capacity) {
+  if (window.used + n > window.capacity) {
     flush(state.dest_file);
     window.used = 0;
   }
   seek(state.source_file, offset);
-  const std::size_t got =
-      get_bytes_at_least(state.source_file, window.bytes.get() + window.used, n, want);
+  get_bytes_whole(state.source_file, window.bytes.get() + window.used, n);
   window.region_start = offset;
   window.region_at = window.used;
-  window.region_size = got;
-  window.used += got;
+  window.region_size = n;
+  window.used += n;
   return window.bytes.get() + window.region_at;
 }
 
@@ -195,6 +218,7 @@ bool write_movie(ConversionState& state) {
   SourceWindow& window = state.window;
   window.capacity = static_cast<std::size_t>(std::max<std::uint64_t>(kWindowSize, largest));
   window.bytes.reset(new std::uint8_t[window.capacity]);
+  platform::prefault(window.bytes.get(), std::min(window.capacity, kWindowSize));
 
   AudioStream audio{start_index_reader(state), 0, 0, 0};
   const std::uint64_t audio_needed = std::uint64_t{state.seconds} * AUDIO_RATE;
@@ -222,29 +246,31 @@ bool write_movie(ConversionState& state) {
     audio_pieces.clear();
     const std::size_t audio_size = take_second_of_audio(state, audio, audio_pieces);
 
-    // Where the second's frames and audio lie in the source. When one window holds them all,
-    // it is read (if it is not there already) from the first of them on, as far as it goes,
-    // which usually brings the next seconds too. Otherwise each piece is read by itself.
+    // Where the second's frames and audio lie in the source. When they lie close together
+    // (in one window, with at most as much else between them), that part of the source is
+    // read at once; otherwise (a badly interleaved source) each piece is read by itself.
     std::uint64_t low = std::numeric_limits<std::uint64_t>::max();
     std::uint64_t high = 0;
+    std::uint64_t needed = 0;
     auto span = [&](std::uint64_t offset, std::size_t n) {
       if (n == 0) return;
       low = std::min(low, offset);
       high = std::max(high, offset + n);
+      needed += n;
     };
     for (const Piece& piece : audio_pieces) span(piece.offset, piece.size);
     for (std::uint32_t j = 0; j < FRAMES_PER_SECOND; ++j) {
       span(state.movi_base + frame[j].dwChunkOffset + 8, frame[j].dwChunkLength);
     }
-    if (high > low && high - low <= window.capacity) {
-      window_take(state, low, static_cast<std::size_t>(high - low), window.capacity);
+    if (high > low && high - low <= window.capacity && high - low <= 2 * needed) {
+      window_hold(state, low, static_cast<std::size_t>(high - low));
     }
 
     if (!fits(kAudioChunkTotal)) return false;
     put_u32(dst, fourcc("01wb"));
     put_u32(dst, AUDIO_RATE);
     for (const Piece& piece : audio_pieces) {
-      put_view(dst, window_take(state, piece.offset, piece.size, piece.size), piece.size);
+      put_view(dst, window_take(state, piece.offset, piece.size), piece.size);
     }
     put_view(dst, kSilence.data(), AUDIO_RATE - audio_size);
     state.out_index[std::size_t{second} * 16] = {fourcc("01wb"), 0, state.movi_size, AUDIO_RATE};
@@ -255,7 +281,7 @@ bool write_movie(ConversionState& state) {
       const std::size_t n = frame[j].dwChunkLength;
       const std::uint8_t* bytes =
           n == 0 ? nullptr
-                 : window_take(state, state.movi_base + frame[j].dwChunkOffset + 8, n, n);
+                 : window_take(state, state.movi_base + frame[j].dwChunkOffset + 8, n);
       // The frame goes out in pieces from the window: the bytes before its start-of-scan
       // marker, the table segment, the rest and the padding up to the rounded length.
       const std::size_t scan = n == 0 ? 0 : segment_position(bytes, n);
@@ -300,7 +326,7 @@ void finalise_output(ConversionState& state) {
   }
   put_u32(dst, fourcc("idx1"));
   put_u32(dst, static_cast<std::uint32_t>(index.size()));
-  put_bytes(dst, index.data(), index.size());
+  put_view(dst, index.data(), index.size());  // handed on by the next seek, while it exists
   const std::uint64_t file_length = position(dst);
 
   const std::uint32_t frames = state.seconds * FRAMES_PER_SECOND;

@@ -65,8 +65,10 @@ TEST(ChunkIo, WriteBehindTheEndLeavesZerosInTheGap) {
 
 // Copied bytes (put_bytes) may change in the caller's memory at once; lent ones (put_view) stay
 // until the flush. Either way every byte arrives in order, wherever the pending bytes are
-// handed on: when the 256 KiB of copies are full, at 1024 pieces, or for a large block.
+// handed on: when the copies fill their buffer (64 KiB, or 256 KiB where every byte is copied),
+// at 1024 pieces, or for a large block.
 TEST(ChunkIo, CopiedAndLentBytesArriveInOrderWhereverTheyAreHandedOn) {
+  constexpr std::size_t kSmall = 64 * 1024;
   constexpr std::size_t kBlock = 256 * 1024;
   struct Case {
     const char* name;
@@ -77,7 +79,8 @@ TEST(ChunkIo, CopiedAndLentBytesArriveInOrderWhereverTheyAreHandedOn) {
   };
   const Case cases[] = {
       {"a few pieces", 100, 3, 1000, true},
-      {"heads that fill the copies", kBlock - 9, 5, 8, true},
+      {"heads that fill 64 KiB of copies", kSmall - 9, 5, 8, true},
+      {"heads that fill 256 KiB of copies", kBlock - 9, 5, 8, true},
       {"more pieces than one gather takes", 10, 2500, 3, true},
       {"pieces next to each other in memory", 10, 2500, 3, false},
       {"a large block, written at once", 300000, 2, 10, true},
