@@ -173,7 +173,8 @@ bool preallocate(FileHandle& file, std::uint64_t n) {
     return true;
   }
   const DWORD error = GetLastError();
-  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_DISK_QUOTA_EXCEEDED) {
+  constexpr DWORD kDiskQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED; not in mingw-w64's headers
+  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == kDiskQuotaExceeded) {
     throw FileError("writing", file.name, system_message(error));
   }
   return false;
