@@ -58,7 +58,7 @@ ExitStatus run_front_end(const std::vector<std::string>& arguments, Console& con
   // Creating the destination would empty the source before a byte of it was read: refuse
   // equal names, and different names of one existing file (links, relative and absolute, or
   // names that differ in case on a file system that ignores case).
-  if (platform::same_file_name(source, dest) || platform::same_existing_file(source, dest)) {
+  if (platform::same_file(source, dest)) {
     report_text(console, "Error: source and destination files are the same. Check parameters\n");
     return ExitStatus::kSameFile;
   }

@@ -12,4 +12,7 @@ bool write_standard_output(std::string_view text);
 // Writes the text to standard error. False when the system refused it.
 bool write_standard_error(std::string_view text);
 
+// True when standard error is a terminal (a console window), where a line may be rewritten.
+bool standard_error_is_terminal();
+
 }  // namespace reelfix::platform

@@ -25,4 +25,6 @@ bool write_standard_output(std::string_view text) { return write_all(1, text); }
 
 bool write_standard_error(std::string_view text) { return write_all(2, text); }
 
+bool standard_error_is_terminal() { return isatty(2) == 1; }
+
 }  // namespace reelfix::platform

@@ -28,4 +28,9 @@ bool write_standard_output(std::string_view text) { return write_all(STD_OUTPUT_
 
 bool write_standard_error(std::string_view text) { return write_all(STD_ERROR_HANDLE, text); }
 
+bool standard_error_is_terminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 }  // namespace reelfix::platform

@@ -13,6 +13,10 @@ FileError::FileError(std::string op, std::string file, std::string why)
       file_name(std::move(file)),
       reason(std::move(why)) {}
 
+bool same_file(const std::string& a, const std::string& b) {
+  return same_file_name(a, b) || same_existing_file(a, b);
+}
+
 std::string temporary_name_beside(const std::string& dest_name) {
   static std::mt19937_64 generator{
       std::random_device{}() ^

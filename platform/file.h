@@ -81,7 +81,7 @@ void close_file(FileHandle& file);
 // temporary file cannot be made (missing directory, no permission); `reason` then says why in
 // the system's words. While the file exists, a terminating signal (SIGINT, SIGTERM, SIGHUP,
 // SIGQUIT and the others a process may catch) or a console break removes it before the
-// process ends.
+// process ends; up to four such files at once.
 bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
                              std::string& temp_path, std::string& reason);
 
@@ -107,6 +107,9 @@ void replace_with_temporary(const std::string& temp_path, const std::string& des
 // Removes a temporary file; never throws. Also ends its removal on interruption.
 void remove_temporary(const std::string& temp_path) noexcept;
 
+// True when something stands at the name: a file, a directory, a link (even a broken one).
+bool name_exists(const std::string& name);
+
 // True when both names denote one existing file (a link, another path to it).
 bool same_existing_file(const std::string& a, const std::string& b);
 
@@ -114,6 +117,10 @@ bool same_existing_file(const std::string& a, const std::string& b);
 // POSIX systems, where whether case matters is the file system's affair (same_existing_file
 // asks it); without regard to case on Windows, as NTFS and FAT compare names.
 bool same_file_name(const std::string& a, const std::string& b);
+
+// True when the two names lead to one file: they are one name (same_file_name), or two names
+// of one existing file (same_existing_file).
+bool same_file(const std::string& a, const std::string& b);
 
 // The reason given when a name that must be a regular file is something else.
 inline constexpr char kNotARegularFile[] = "Not a regular file";

@@ -32,21 +32,33 @@ int descriptor(const FileHandle& file) { return static_cast<int>(file.native); }
 constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGALRM,
                                        SIGUSR1, SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU};
 
-// The temporary file that an interruption must remove. A fixed buffer, so that the signal
-// handler touches nothing but memory that exists for the whole process.
-char g_temp_path[4096];
-std::atomic<bool> g_temp_armed{false};
+// The temporary files that an interruption must remove: a conversion's destination, and the
+// source reelprep writes for it beside that. Fixed buffers, so that the signal handler touches
+// nothing but memory that exists for the whole process.
+struct ArmedPath {
+  char path[4096];
+  std::atomic<bool> armed{false};
+};
+ArmedPath g_temp_paths[4];
 
 extern "C" void remove_temporary_and_die(int signal_number) {
-  if (g_temp_armed.load()) unlink(g_temp_path);
+  for (ArmedPath& slot : g_temp_paths) {
+    if (slot.armed.load()) unlink(slot.path);
+  }
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);
 }
 
 void arm_interrupt_cleanup(const std::string& path) {
-  if (path.size() >= sizeof g_temp_path) return;
-  std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
-  g_temp_armed.store(true);
+  if (path.size() >= sizeof g_temp_paths[0].path) return;
+  ArmedPath* free_slot = nullptr;
+  for (ArmedPath& slot : g_temp_paths) {
+    if (!slot.armed.load()) free_slot = &slot;
+  }
+  if (free_slot == nullptr) return;
+  // The path is in place before the slot counts, so the handler never reads half a path.
+  std::memcpy(free_slot->path, path.c_str(), path.size() + 1);
+  free_slot->armed.store(true);
   struct sigaction action {};
   action.sa_handler = remove_temporary_and_die;
   sigemptyset(&action.sa_mask);
@@ -64,7 +76,11 @@ void arm_interrupt_cleanup(const std::string& path) {
   }
 }
 
-void disarm_interrupt_cleanup() { g_temp_armed.store(false); }
+void disarm_interrupt_cleanup(const std::string& path) {
+  for (ArmedPath& slot : g_temp_paths) {
+    if (slot.armed.load() && path == slot.path) slot.armed.store(false);
+  }
+}
 
 
 }  // namespace
@@ -247,12 +263,17 @@ void replace_with_temporary(const std::string& temp_path, const std::string& des
   if (std::rename(temp_path.c_str(), dest_name.c_str()) != 0) {
     throw FileError("replacing", dest_name, reason_of(errno));
   }
-  disarm_interrupt_cleanup();
+  disarm_interrupt_cleanup(temp_path);
 }
 
 void remove_temporary(const std::string& temp_path) noexcept {
-  disarm_interrupt_cleanup();
+  disarm_interrupt_cleanup(temp_path);
   if (!temp_path.empty()) unlink(temp_path.c_str());
+}
+
+bool name_exists(const std::string& name) {
+  struct stat info {};
+  return lstat(name.c_str(), &info) == 0;
 }
 
 bool same_existing_file(const std::string& a, const std::string& b) {

@@ -32,28 +32,44 @@ OVERLAPPED at_offset(std::uint64_t offset) {
   return position;
 }
 
-// The temporary file that a console break must remove. A fixed buffer, so that the handler,
-// which the system calls on a thread of its own, touches nothing that is freed or moved.
-wchar_t g_temp_path[32768];
-std::atomic<bool> g_temp_armed{false};
+// The temporary files that a console break must remove: a conversion's destination, and the
+// source reelprep writes for it beside that. Fixed buffers, so that the handler, which the
+// system calls on a thread of its own, touches nothing that is freed or moved.
+struct ArmedPath {
+  wchar_t path[32768];
+  std::atomic<bool> armed{false};
+};
+ArmedPath g_temp_paths[4];
 std::atomic<bool> g_handler_installed{false};
 
-// The temporary file is open with FILE_SHARE_DELETE, so it can be deleted here while the main
-// thread still writes it: it goes when the process ends and its handles close. FALSE passes
-// the event on to the default handler, which ends the process.
+// The temporary files are open with FILE_SHARE_DELETE, so they can be deleted here while the
+// main thread still writes them: they go when the process ends and its handles close. FALSE
+// passes the event on to the default handler, which ends the process.
 BOOL WINAPI remove_temporary_on_break(DWORD /*event*/) {
-  if (g_temp_armed.exchange(false)) DeleteFileW(g_temp_path);
+  for (ArmedPath& slot : g_temp_paths) {
+    if (slot.armed.exchange(false)) DeleteFileW(slot.path);
+  }
   return FALSE;
 }
 
 void arm_interrupt_cleanup(const std::wstring& path) {
-  if (path.size() >= sizeof g_temp_path / sizeof g_temp_path[0]) return;
-  std::memcpy(g_temp_path, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-  g_temp_armed.store(true);
+  if (path.size() >= sizeof g_temp_paths[0].path / sizeof(wchar_t)) return;
+  ArmedPath* free_slot = nullptr;
+  for (ArmedPath& slot : g_temp_paths) {
+    if (!slot.armed.load()) free_slot = &slot;
+  }
+  if (free_slot == nullptr) return;
+  std::memcpy(free_slot->path, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+  free_slot->armed.store(true);
   if (!g_handler_installed.exchange(true)) SetConsoleCtrlHandler(remove_temporary_on_break, TRUE);
 }
 
-void disarm_interrupt_cleanup() { g_temp_armed.store(false); }
+void disarm_interrupt_cleanup(const std::string& path) {
+  const std::wstring wide = to_utf16(path);
+  for (ArmedPath& slot : g_temp_paths) {
+    if (slot.armed.load() && wide == slot.path) slot.armed.store(false);
+  }
+}
 
 
 // A handle that reads no data but tells which file a name leads to; directories too.
@@ -254,12 +270,16 @@ void replace_with_temporary(const std::string& temp_path, const std::string& des
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     throw FileError("replacing", dest_name, last_error_reason());
   }
-  disarm_interrupt_cleanup();
+  disarm_interrupt_cleanup(temp_path);
 }
 
 void remove_temporary(const std::string& temp_path) noexcept {
-  disarm_interrupt_cleanup();
+  disarm_interrupt_cleanup(temp_path);
   if (!temp_path.empty()) DeleteFileW(to_utf16(temp_path).c_str());
+}
+
+bool name_exists(const std::string& name) {
+  return GetFileAttributesW(to_utf16(name).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool same_existing_file(const std::string& a, const std::string& b) {

@@ -19,44 +19,27 @@ for tool in cmake ninja x86_64-w64-mingw32-g++-posix; do
   command -v "$tool" >/dev/null || fail "$tool is missing"
 done
 [[ -f /usr/src/googletest/CMakeLists.txt ]] || fail "the GoogleTest sources (/usr/src/googletest) are missing"
-wine=$(command -v wine64 || command -v wine || true)
-[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
-[[ -n $wine ]] || fail "wine is missing"
-wineserver=$(command -v wineserver || true)
-[[ -z $wineserver && -x /usr/lib/wine/wineserver64 ]] && wineserver=/usr/lib/wine/wineserver64
-[[ -z $wineserver && -x /usr/lib/wine/wineserver ]] && wineserver=/usr/lib/wine/wineserver
+source scripts/wine-prefix.sh
+wine_find || fail "wine is missing"
 
 start=$SECONDS
 log "cross-building in $build_dir"
 cmake -S "$source_dir" -B "$build_dir" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREELFIX_WERROR=ON >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREELFIX_WERROR=ON -DREELFIX_BUILD_TESTS=ON >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
 program="$build_dir/reelfix.exe"
 tests="$build_dir/tests/reelfix_tests.exe"
 [[ -f $program && -f $tests ]] || fail "the build made no reelfix.exe or reelfix_tests.exe"
 log "built in $((SECONDS - start)) s"
 
-# A prefix of our own: nothing from the user's ~/.wine, and nothing left behind.
-export WINEPREFIX
-WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/reelfix-wine.XXXXXXXX")
-export WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no offer to install Mono or Gecko
-unset DISPLAY WAYLAND_DISPLAY                # no windows, not even an error box
 # FFmpeg is a Linux program, out of reach of the Windows test program.
 unset REELFIX_REQUIRE_FFMPEG
-cleanup() {
-  [[ -n $wineserver ]] && "$wineserver" -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
-}
-trap cleanup EXIT
+trap wine_prefix_remove EXIT
 
 log "preparing a Wine prefix"
 start=$SECONDS
-# The first start creates the prefix; wineboot waits for it. A failure shows in the next step.
-timeout 300 "$wine" wineboot --init >/dev/null 2>&1 || true
-[[ -n $wineserver ]] && timeout 120 "$wineserver" --wait >/dev/null 2>&1 || true
-[[ -d $WINEPREFIX/drive_c ]] || fail "Wine did not create its prefix"
+wine_prefix_start || fail "Wine did not create its prefix"
 log "prefix ready in $((SECONDS - start)) s"
 
 # The programs run in a folder of the prefix's drive C:, as they would on Windows; the build

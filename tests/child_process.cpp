@@ -32,10 +32,11 @@ void set_limit(int resource, std::uint64_t bytes) {
 
 }  // namespace
 
-Child start_reelfix(const std::vector<std::string>& arguments, const ChildOptions& options) {
+Child start_program(const std::string& executable, const std::vector<std::string>& arguments,
+                    const ChildOptions& options) {
   // Everything the child needs is made before the fork: between fork and exec it makes only
   // async-signal-safe calls.
-  std::vector<std::string> strings = {REELFIX_EXECUTABLE};
+  std::vector<std::string> strings = {executable};
   strings.insert(strings.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& s : strings) argv.push_back(s.data());

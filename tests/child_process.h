@@ -1,6 +1,6 @@
-// The reelfix program as a child process of the test, for what an in-process run cannot show:
-// a limit on the address space or on file sizes, a run that must end by itself, signals. POSIX
-// only.
+// A program (reelfix, reelprep) as a child process of the test, for what an in-process run
+// cannot show: a limit on the address space or on file sizes, a run that must end by itself,
+// signals. POSIX only.
 #pragma once
 
 #include <sys/types.h>
@@ -44,8 +44,15 @@ struct ChildEnd {
   std::uint64_t output_bytes = 0;  // the whole length of standard output
 };
 
+// Starts a program with the arguments and the limits.
+Child start_program(const std::string& executable, const std::vector<std::string>& arguments,
+                    const ChildOptions& options = {});
+
 // Starts the reelfix program with the arguments and the limits.
-Child start_reelfix(const std::vector<std::string>& arguments, const ChildOptions& options = {});
+inline Child start_reelfix(const std::vector<std::string>& arguments,
+                           const ChildOptions& options = {}) {
+  return start_program(REELFIX_EXECUTABLE, arguments, options);
+}
 
 // True once the child has ended; it is not yet reaped, finish still reports how.
 bool has_ended(const Child& child);

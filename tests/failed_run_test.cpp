@@ -4,6 +4,7 @@
 // never mixed with console text.
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/file.h"
 #include "tests/avi_builder.h"
 #include "tests/child_process.h"
 #include "tests/test_support.h"
@@ -161,6 +163,41 @@ TEST(FailedRun, AnIgnoredInterruptStaysIgnored) {
   testing::ChildEnd end = testing::finish(child);
   EXPECT_EQ(end.signal, SIGTERM);
   EXPECT_EQ(dir.names(), std::vector<std::string>{"in.avi"});
+}
+
+// reelprep has two temporary files at once: its source beside the movie, and the movie the
+// engine writes. An interruption removes every one still in use, and none that was already put
+// in place or removed (its slot may serve a later one).
+TEST(FailedRun, AnInterruptRemovesEveryTemporaryFileStillInUse) {
+  testing::TempDir dir;
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    platform::FileHandle files[4];
+    std::string temp[4];
+    const char* names[4] = {"a.avi", "b.avi", "c.avi", "d.avi"};
+    for (int i = 0; i < 3; ++i) {
+      if (!platform::create_temporary_beside(dir.path(names[i]), files[i], temp[i],
+                                             testing::ignored_reason())) {
+        _exit(1);
+      }
+    }
+    platform::close_file(files[2]);
+    platform::replace_with_temporary(temp[2], dir.path("c.avi"));
+    platform::close_file(files[1]);
+    platform::remove_temporary(temp[1]);
+    if (!platform::create_temporary_beside(dir.path(names[3]), files[3], temp[3],
+                                           testing::ignored_reason())) {
+      _exit(1);
+    }
+    raise(SIGTERM);
+    _exit(2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(dir.names(), std::vector<std::string>{"c.avi"});
 }
 
 }  // namespace

@@ -4,92 +4,20 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
-#include <fstream>
-#include <map>
-#include <sstream>
 
 #include "convert/jpeg_fixup.h"
 #include "tests/camera_file_check.h"
+#include "tests/ffmpeg_tools.h"
 #include "tests/test_support.h"
 
 namespace reelfix {
 namespace {
 
+using testing::read_text;
+using testing::shell;
 using testing::TempDir;
 
 constexpr std::array<std::uint8_t, 2> kScanMarker = {0xFF, 0xDA};
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Runs a shell command with both streams in files; its status.
-int shell(const std::string& command, const TempDir& dir, std::string* output = nullptr,
-          std::string* error = nullptr) {
-  const std::string out = dir.path("cmd.out");
-  const std::string err = dir.path("cmd.err");
-  int status = std::system((command + " > '" + out + "' 2> '" + err + "'").c_str());
-  if (output) *output = read_text(out);
-  if (error) *error = read_text(err);
-  return status;
-}
-
-bool ffmpeg_present() {
-  return std::system("ffmpeg -version > /dev/null 2>&1") == 0 &&
-         std::system("ffprobe -version > /dev/null 2>&1") == 0;
-}
-
-#define REQUIRE_FFMPEG()                                                                     \
-  do {                                                                                       \
-    if (!ffmpeg_present()) {                                                                 \
-      if (std::getenv("REELFIX_REQUIRE_FFMPEG")) FAIL() << "ffmpeg and ffprobe are required"; \
-      GTEST_SKIP() << "ffmpeg or ffprobe not found; install FFmpeg to run this test";         \
-    }                                                                                        \
-  } while (false)
-
-// ffprobe's view of each stream: key=value lines, one block per stream.
-std::vector<std::map<std::string, std::string>> probe(const std::string& file, const TempDir& dir) {
-  std::string output;
-  EXPECT_EQ(shell("ffprobe -v error -count_packets -show_entries "
-                  "stream=codec_name,r_frame_rate,nb_frames,nb_read_packets,sample_rate,channels,"
-                  "duration_ts -of default=noprint_wrappers=0 '" +
-                      file + "'",
-                  dir, &output),
-            0);
-  std::vector<std::map<std::string, std::string>> streams;
-  std::istringstream lines(output);
-  for (std::string line; std::getline(lines, line);) {
-    if (line == "[STREAM]") streams.emplace_back();
-    auto equals = line.find('=');
-    if (equals != std::string::npos && !streams.empty()) {
-      streams.back()[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-  }
-  return streams;
-}
-
-// Checks a converted file with ffprobe and a full decode.
-void expect_ffmpeg_reads(const std::string& file, int seconds, const TempDir& dir) {
-  auto streams = probe(file, dir);
-  ASSERT_EQ(streams.size(), 2u);
-  EXPECT_EQ(streams[0]["codec_name"], "mjpeg");
-  EXPECT_EQ(streams[0]["r_frame_rate"], "500000/33333");
-  EXPECT_EQ(streams[0]["nb_frames"], std::to_string(seconds * 15));
-  EXPECT_EQ(streams[0]["nb_read_packets"], std::to_string(seconds * 15));
-  EXPECT_EQ(streams[1]["codec_name"], "pcm_u8");
-  EXPECT_EQ(streams[1]["channels"], "1");
-  EXPECT_EQ(streams[1]["sample_rate"], "11024");
-  EXPECT_EQ(streams[1]["nb_frames"], std::to_string(seconds * 11024));
-  std::string error;
-  EXPECT_EQ(shell("ffmpeg -nostdin -v error -xerror -i '" + file + "' -f null -", dir, nullptr,
-                  &error),
-            0);
-  EXPECT_EQ(error, "");
-}
 
 TEST(Interop, FfmpegReadsAndDecodesTheConvertedSample) {
   REQUIRE_FFMPEG();
@@ -98,7 +26,7 @@ TEST(Interop, FfmpegReadsAndDecodesTheConvertedSample) {
   testing::ProgramRun run = testing::run_reelfix({sample, dir.path("camera.avi")});
   ASSERT_EQ(run.status, 0) << run.output << run.error;
   EXPECT_EQ(testing::check_camera_file(testing::read_file(dir.path("camera.avi"))), "");
-  expect_ffmpeg_reads(dir.path("camera.avi"), 3, dir);
+  testing::expect_ffmpeg_reads(dir.path("camera.avi"), 3, dir);
 }
 
 // The README tells users one FFmpeg command that turns any video into a source; it must keep
@@ -127,7 +55,7 @@ TEST(Interop, TheDocumentedPreparationCommandMakesAnAcceptableSource) {
   const std::string handler = "Warning! fccHadnler!='mjpg', set to 'mjpg'\n";
   if (output.find(handler) != std::string::npos) output.erase(output.find(handler), handler.size());
   EXPECT_EQ(output.find("Warning"), std::string::npos) << run.output;
-  expect_ffmpeg_reads(dir.path("camera.avi"), 2, dir);
+  testing::expect_ffmpeg_reads(dir.path("camera.avi"), 2, dir);
 }
 
 // An EXIF segment as cameras write it: a TIFF header, an empty first directory, and a second
@@ -178,7 +106,7 @@ TEST(Interop, AFrameWithAnExifThumbnailKeepsItWholeAndDecodes) {
   testing::write_file(dir.path("in.avi"), testing::build_source(plan).bytes);
   testing::ProgramRun run = testing::run_reelfix({dir.path("in.avi"), dir.path("camera.avi")});
   ASSERT_EQ(run.status, 0) << run.output << run.error;
-  expect_ffmpeg_reads(dir.path("camera.avi"), 1, dir);
+  testing::expect_ffmpeg_reads(dir.path("camera.avi"), 1, dir);
 
   // The first stored frame: everything up to the picture's scan, the tables, the scan.
   const testing::Bytes movie = testing::read_file(dir.path("camera.avi"));

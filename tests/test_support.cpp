@@ -142,17 +142,22 @@ std::string slurp(const std::string& path) {
 }  // namespace
 
 ProgramRun run_reelfix(const std::vector<std::string>& arguments, const std::string& workdir) {
+  return run_program(REELFIX_EXECUTABLE, arguments, workdir);
+}
+
+ProgramRun run_program(const std::string& executable, const std::vector<std::string>& arguments,
+                       const std::string& workdir) {
   TempDir streams;
   std::string command;
 #ifdef _WIN32
   if (!workdir.empty()) command += "cd /d " + quote(workdir) + " && ";
   // cmd.exe takes a program path only with backslashes.
-  std::string program = REELFIX_EXECUTABLE;
+  std::string program = executable;
   std::replace(program.begin(), program.end(), '/', '\\');
   command += quote(program);
 #else
   if (!workdir.empty()) command += "cd " + quote(workdir) + " && ";
-  command += quote(REELFIX_EXECUTABLE);
+  command += quote(executable);
 #endif
   for (const std::string& argument : arguments) command += " " + quote(argument);
   command += " > " + quote(streams.path("out.txt")) + " 2> " + quote(streams.path("err.txt"));

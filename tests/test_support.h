@@ -64,12 +64,17 @@ Bytes chunk_payload(const Bytes& dest, std::size_t i);
 // destination that depends on the clock, which the reelfix program reads for real.
 Bytes without_date(Bytes bytes);
 
-// Runs the reelfix program with the arguments; the status and both streams.
+// Runs a program with the arguments; the status and both streams. `workdir`, when given, is its
+// current directory.
 struct ProgramRun {
   int status = -1;
   std::string output;
   std::string error;
 };
+ProgramRun run_program(const std::string& executable, const std::vector<std::string>& arguments,
+                       const std::string& workdir = "");
+
+// The same for the reelfix program.
 ProgramRun run_reelfix(const std::vector<std::string>& arguments, const std::string& workdir = "");
 
 // The bytes of the destination header area as the camera layout defines them, written from

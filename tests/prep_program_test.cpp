@@ -1,0 +1,569 @@
+// The reelprep program on inputs that the FFmpeg command line makes, its movies checked with the
+// layout check and by decoding them with FFmpeg. Skipped when FFmpeg is not installed, unless
+// REELFIX_REQUIRE_FFMPEG is set.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "convert/camera_layout.h"
+#include "tests/camera_file_check.h"
+#include "tests/ffmpeg_tools.h"
+#include "tests/test_support.h"
+
+#ifndef _WIN32
+#include <signal.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/child_process.h"
+#endif
+
+namespace reelfix {
+namespace {
+
+using testing::Bytes;
+using testing::TempDir;
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+
+// Makes dir/name with the ffmpeg command line; `arguments` are its inputs and settings.
+std::string make_input(const TempDir& dir, const std::string& name, const std::string& arguments) {
+  const std::string path = dir.path(name);
+  std::string error;
+  EXPECT_EQ(testing::shell("ffmpeg -nostdin -v error -y " + arguments + " '" + path + "'", dir,
+                           nullptr, &error),
+            0)
+      << error;
+  return path;
+}
+
+testing::ProgramRun run_reelprep(const std::vector<std::string>& arguments) {
+  return testing::run_program(REELPREP_EXECUTABLE, arguments);
+}
+
+// What FFmpeg decodes from a file, as raw bytes: `options` choose the stream and the format.
+Bytes decode(const TempDir& dir, const std::string& file, const std::string& options) {
+  std::string output;
+  std::string error;
+  EXPECT_EQ(testing::shell("ffmpeg -nostdin -v error -i '" + file + "' " + options + " -", dir,
+                           &output, &error),
+            0)
+      << error;
+  return Bytes(output.begin(), output.end());
+}
+
+// Every picture of a movie as 8-bit luma, 320x240 each.
+std::vector<Bytes> pictures(const TempDir& dir, const std::string& movie) {
+  const Bytes all = decode(dir, movie, "-map 0:v -f rawvideo -pix_fmt gray");
+  const std::size_t size = kWidth * kHeight;
+  std::vector<Bytes> frames;
+  for (std::size_t at = 0; at + size <= all.size(); at += size) {
+    frames.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(at),
+                        all.begin() + static_cast<std::ptrdiff_t>(at + size));
+  }
+  return frames;
+}
+
+Bytes sound(const TempDir& dir, const std::string& movie) {
+  return decode(dir, movie, "-map 0:a -f u8");
+}
+
+// The movie keeps the camera's layout, and FFmpeg reads all of it.
+void expect_camera_movie(const std::string& movie, int seconds, const TempDir& dir) {
+  EXPECT_EQ(testing::check_camera_file(testing::read_file(movie)), "");
+  testing::expect_ffmpeg_reads(movie, seconds, dir);
+}
+
+// The video bytes of every second as the movie stores them, from its index.
+std::vector<std::uint32_t> video_bytes_per_second(const std::string& movie) {
+  const Bytes file = testing::read_file(movie);
+  const std::size_t idx1 = MOVI_FOURCC_OFFSET + load_u32(file.data() + MOVI_SIZE_OFFSET);
+  const std::size_t entries = load_u32(file.data() + idx1 + 4) / IndexEntry::kSize;
+  std::vector<std::uint32_t> seconds(entries / 16, 0);
+  for (std::size_t i = 0; i < entries; ++i) {
+    const IndexEntry e = decode_index_entry(file.data() + idx1 + 8 + i * IndexEntry::kSize);
+    if (e.ckid == fourcc("00dc")) seconds[i / 16] += e.dwChunkLength;
+  }
+  return seconds;
+}
+
+double mean(const Bytes& picture, int x0, int y0, int x1, int y1) {
+  double sum = 0;
+  for (int y = y0; y < y1; ++y) {
+    for (int x = x0; x < x1; ++x) sum += picture[static_cast<std::size_t>(y * kWidth + x)];
+  }
+  return sum / ((x1 - x0) * (y1 - y0));
+}
+
+// The black lines at the top and the black columns at the left of a picture of a white input.
+std::pair<int, int> black_border(const Bytes& picture) {
+  int top = 0;
+  while (top < kHeight && mean(picture, 0, top, kWidth, top + 1) < 64) ++top;
+  int left = 0;
+  while (left < kWidth && mean(picture, left, 0, left + 1, kHeight) < 64) ++left;
+  return {top, left};
+}
+
+TEST(PrepProgram, AnHdMovieIsLetterboxedWithItsColoursConverted) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  // 1280x720 at 30 frames a second, BT.709 and marked so, H.264 with AAC at 48 kHz in stereo.
+  const std::string input =
+      make_input(dir, "hd.mp4",
+                 "-f lavfi -i color=c=0x20C040:s=1280x720:r=30 -f lavfi -i "
+                 "sine=frequency=440:sample_rate=48000 "
+                 "-t 2 -ac 2 -vf scale=out_color_matrix=bt709:out_range=tv,format=yuv420p "
+                 "-colorspace bt709 -color_primaries bt709 -color_trc bt709 "
+                 "-c:v libx264 -preset ultrafast -qp 0 -c:a aac");
+  const std::string movie = dir.path("camera.avi");
+  testing::ProgramRun run = run_reelprep({input, movie});
+  ASSERT_EQ(run.status, 0) << run.error;
+  EXPECT_EQ(run.output.find("Wrote 2 seconds to '" + movie + "': "), 0u) << run.output;
+  EXPECT_EQ(run.error, "");  // no progress line: standard error is no terminal
+  expect_camera_movie(movie, 2, dir);
+
+  // 16:9 in 4:3: 180 lines of picture between two black bars of 30.
+  const std::vector<Bytes> frames = pictures(dir, movie);
+  ASSERT_EQ(frames.size(), 30u);
+  for (const Bytes& picture : {frames.front(), frames.back()}) {
+    EXPECT_LT(mean(picture, 0, 0, kWidth, 29), 2);
+    EXPECT_LT(mean(picture, 0, 211, kWidth, kHeight), 2);
+    EXPECT_GT(mean(picture, 0, 31, kWidth, 209), 100);
+    EXPECT_EQ(black_border(picture).first, 30);
+  }
+
+  // The colour as the input means it (BT.709), not its numbers read as BT.601.
+  const Bytes meant =
+      decode(dir, input, "-frames:v 1 -vf crop=2:2:640:360 -f rawvideo -pix_fmt rgb24");
+  const Bytes relabelled = decode(
+      dir, input,
+      "-frames:v 1 -vf crop=2:2:640:360,scale=in_color_matrix=bt601 -f rawvideo -pix_fmt rgb24");
+  const Bytes shown =
+      decode(dir, movie, "-frames:v 1 -vf crop=2:2:160:120 -f rawvideo -pix_fmt rgb24");
+  ASSERT_EQ(shown.size(), 12u);
+  ASSERT_EQ(meant.size(), 12u);
+  ASSERT_GT(std::abs(meant[1] - relabelled[1]), 15) << "the test colour tells the two apart";
+  for (int channel = 0; channel < 3; ++channel) {
+    EXPECT_NEAR(shown[channel], meant[channel], 6) << "channel " << channel;
+  }
+}
+
+TEST(PrepProgram, EveryShapeFillsTheFrameAsTheFitSays) {
+  REQUIRE_FFMPEG();
+  struct Case {
+    const char* size;
+    const char* sar;    // the pixel shape in the coded picture
+    const char* remux;  // then copied into another file with these settings, unless empty
+    const char* fit;
+    int top, left;  // black lines above, black columns at the left
+  };
+  const Case cases[] = {
+      {"640x480", "1", "", "pad", 0, 0},               // 4:3: no bars
+      {"720x576", "16/15", "", "pad", 0, 0},           // PAL 4:3 with its pixel shape: no bars
+      {"720x480", "32/27", "", "pad", 30, 0},          // anamorphic 16:9
+      {"640x480", "1", "-aspect 16:9", "pad", 30, 0},  // 16:9 said by the container only
+      {"480x640", "1", "", "pad", 0, 70},              // upright: bars at the sides
+      {"1280x720", "1", "", "crop", 0, 0},             // 16:9 cut to 4:3
+      {"1280x720", "1", "", "stretch", 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.size) + " " + c.remux + " " + c.fit);
+    TempDir dir;
+    std::string input = make_input(dir, "coded.mkv",
+                                   std::string("-f lavfi -i color=white:s=") + c.size +
+                                       ":r=25 -t 1 -vf setsar=" + c.sar + " -c:v mpeg4 -q:v 2");
+    if (*c.remux != '\0') {
+      input = make_input(dir, "in.mkv", "-i '" + input + "' -c copy " + c.remux);
+    }
+    const std::string movie = dir.path("camera.avi");
+    testing::ProgramRun run = run_reelprep({"--fit", c.fit, "-q", input, movie});
+    ASSERT_EQ(run.status, 0) << run.error;
+    const std::vector<Bytes> frames = pictures(dir, movie);
+    ASSERT_FALSE(frames.empty());
+    const auto [top, left] = black_border(frames[0]);
+    EXPECT_NEAR(top, c.top, 1);
+    EXPECT_NEAR(left, c.left, 1);
+  }
+}
+
+TEST(PrepProgram, AnInputWithoutSoundGivesASilentMovieAndANote) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string input = make_input(
+      dir, "mute.mp4", "-f lavfi -i testsrc2=s=640x480:r=25 -t 2 -c:v libx264 -preset ultrafast");
+  const std::string movie = dir.path("camera.avi");
+  testing::ProgramRun run = run_reelprep({input, movie});
+  ASSERT_EQ(run.status, 0) << run.error;
+  EXPECT_NE(run.output.find("Note: '" + input + "' has no sound; the movie is silent.\n"),
+            std::string::npos)
+      << run.output;
+  expect_camera_movie(movie, 2, dir);
+  const Bytes samples = sound(dir, movie);
+  EXPECT_EQ(samples, Bytes(2 * AUDIO_RATE, 0x80));
+
+  // --quiet leaves the note out.
+  run = run_reelprep({"-q", "-y", input, movie});
+  ASSERT_EQ(run.status, 0) << run.error;
+  EXPECT_EQ(run.output.find("Note:"), std::string::npos) << run.output;
+}
+
+// The first sample that is not silence.
+std::size_t first_sound(const Bytes& samples) {
+  std::size_t i = 0;
+  while (i < samples.size() && std::abs(samples[i] - 0x80) < 8) ++i;
+  return i;
+}
+
+TEST(PrepProgram, SoundThatStartsLateIsPrecededBySilence) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  // The sound's first sample belongs half a second after the first picture.
+  const std::string input = make_input(
+      dir, "late.mkv",
+      "-f lavfi -i testsrc2=s=640x480:r=25 -itsoffset 0.5 -f lavfi "
+      "-i sine=frequency=1000:sample_rate=44100 -t 3 -c:v libx264 -preset ultrafast -c:a aac");
+  const std::string movie = dir.path("camera.avi");
+  testing::ProgramRun run = run_reelprep({input, movie});
+  ASSERT_EQ(run.status, 0) << run.error;
+  expect_camera_movie(movie, 3, dir);
+  const Bytes samples = sound(dir, movie);
+  EXPECT_NEAR(static_cast<double>(first_sound(samples)), 0.5 * AUDIO_RATE, 0.002 * AUDIO_RATE);
+}
+
+// The flashes of a picture: where frames far brighter than black begin.
+std::vector<double> flash_times(const std::vector<Bytes>& frames) {
+  std::vector<double> times;
+  bool lit = false;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const bool bright = mean(frames[i], 0, 0, kWidth, kHeight) > 128;
+    if (bright && !lit) times.push_back(i / 15.0);
+    lit = bright;
+  }
+  return times;
+}
+
+// The clicks of a sound: where it leaves silence after at least half a second of it.
+std::vector<double> click_times(const Bytes& samples) {
+  std::vector<double> times;
+  std::size_t quiet_since = 0;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    if (std::abs(samples[i] - 0x80) < 24) continue;
+    if (times.empty() || i - quiet_since > AUDIO_RATE / 2) times.push_back(i / double{AUDIO_RATE});
+    quiet_since = i;
+  }
+  return times;
+}
+
+TEST(PrepProgram, AFlashAndAClickMeetWithinOneFrame) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  // At every whole second two white frames (of 30 a second: one of them survives the
+  // change to 15) and 10 ms of a 1 kHz tone.
+  const std::string input =
+      make_input(dir, "sync.mp4",
+                 "-f lavfi -i \"color=black:s=640x360:r=30,drawbox=c=white:t=fill:"
+                 "enable='lt(mod(t,1),0.06)'\" -f lavfi "
+                 "-i \"aevalsrc='if(lt(mod(t,1),0.01),0.8*sin(2*PI*1000*t),0)':s=48000:c=stereo\" "
+                 "-t 5 -c:v libx264 -preset ultrafast -c:a aac");
+  struct Case {
+    std::vector<std::string> options;
+    int seconds;
+    std::vector<double> flashes;  // where the input's flashes land in the movie
+  };
+  const Case cases[] = {
+      {{}, 5, {0, 1, 2, 3, 4}},
+      {{"--start", "1.5", "--length", "2"}, 2, {0.5, 1.5}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options.empty() ? "the whole input" : "from 1.5 s for 2 s");
+    const std::string movie = dir.path("camera.avi");
+    std::vector<std::string> arguments = c.options;
+    arguments.insert(arguments.end(), {"-y", input, movie});
+    testing::ProgramRun run = run_reelprep(arguments);
+    ASSERT_EQ(run.status, 0) << run.error;
+    expect_camera_movie(movie, c.seconds, dir);
+    const std::vector<double> flashes = flash_times(pictures(dir, movie));
+    const std::vector<double> clicks = click_times(sound(dir, movie));
+    ASSERT_EQ(flashes.size(), c.flashes.size());
+    ASSERT_EQ(clicks.size(), c.flashes.size());
+    for (std::size_t i = 0; i < flashes.size(); ++i) {
+      EXPECT_NEAR(flashes[i], c.flashes[i], 1.0 / 15 + 1e-9);
+      EXPECT_LT(std::abs(flashes[i] - clicks[i]), 1.0 / 15) << "flash " << i;
+    }
+  }
+}
+
+TEST(PrepProgram, AnInputLongerThanTheCameraPlaysGivesItsFirst180Seconds) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string input =
+      make_input(dir, "long.mkv",
+                 "-f lavfi -i testsrc2=s=64x48:r=10 -f lavfi -i sine=sample_rate=8000 -t 181 "
+                 "-c:v mpeg4 -c:a pcm_u8");
+  const std::string movie = dir.path("camera.avi");
+  testing::ProgramRun run = run_reelprep({input, movie});
+  ASSERT_EQ(run.status, 0) << run.error;
+  EXPECT_EQ(run.output.find("Note: '" + input +
+                            "' runs longer than 180 seconds; the movie holds its first 180.\n"),
+            0u)
+      << run.output;
+  expect_camera_movie(movie, 180, dir);
+  // A length within the camera's is no cut worth a note.
+  run = run_reelprep({"--length", "0:10", "-y", input, movie});
+  ASSERT_EQ(run.status, 0) << run.error;
+  EXPECT_EQ(run.output.find("Note"), std::string::npos) << run.output;
+  EXPECT_EQ(testing::check_camera_file(testing::read_file(movie)), "");
+  EXPECT_EQ(video_bytes_per_second(movie).size(), 10u);
+}
+
+TEST(PrepProgram, BusyFootageStaysWithinTheCameraRateAndUsesIt) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string input =
+      make_input(dir, "noise.mkv",
+                 "-f lavfi -i color=gray:s=320x240:r=30,noise=alls=100:allf=t+u -t 3 -c:v ffv1");
+  const std::string movie = dir.path("camera.avi");
+  testing::ProgramRun run = run_reelprep({input, movie});
+  ASSERT_EQ(run.status, 0) << run.error;
+  EXPECT_EQ(run.output.find("Warning"), std::string::npos) << run.output;
+  expect_camera_movie(movie, 3, dir);
+  for (std::uint32_t bytes : video_bytes_per_second(movie)) {
+    EXPECT_LE(bytes, 250000u);
+    EXPECT_GT(bytes, 225000u) << "the rate allows a finer picture";
+  }
+}
+
+TEST(PrepProgram, FootageTooBusyForTheRateIsWarnedAbout) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  // Every sample of every plane random: even the coarsest quantiser leaves about 29 KB a frame.
+  const std::string input =
+      make_input(dir, "wild.mkv",
+                 "-f lavfi -i \"nullsrc=s=320x240:r=15,geq=lum='random(1)*255':cb='random(2)*255':"
+                 "cr='random(3)*255'\" -t 2 -c:v ffv1");
+  const std::string movie = dir.path("camera.avi");
+  testing::ProgramRun run = run_reelprep({input, movie});
+  ASSERT_EQ(run.status, 0) << run.error;
+  EXPECT_NE(run.output.find("Warning: 2 of 2 seconds hold more than 250000 bytes of video even "
+                            "at the coarsest quantiser; the camera may not play them smoothly.\n"),
+            std::string::npos)
+      << run.output;
+  expect_camera_movie(movie, 2, dir);
+}
+
+TEST(PrepProgram, AnInputThatCannotBeUsedEndsWithStatus3AndAMessage) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string whole =
+      make_input(dir, "whole.mp4",
+                 "-f lavfi -i testsrc2=s=320x240:r=25 -f lavfi -i sine -t 2 -c:v libx264 "
+                 "-preset ultrafast -c:a aac");
+  Bytes bytes = testing::read_file(whole);
+  bytes.resize(bytes.size() / 2);  // the index (moov) comes last: gone
+  testing::write_file(dir.path("cut.mp4"), bytes);
+  const std::string text = "These are notes, not a movie.\n";
+  testing::write_file(dir.path("notes.txt"), Bytes(text.begin(), text.end()));
+  make_input(dir, "tone.wav", "-f lavfi -i sine -t 1");
+  struct Case {
+    std::string input;
+    std::vector<std::string> options;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"cut.mp4", {}, "failed: Invalid data found when processing input (moov atom not found)"},
+      {"notes.txt", {}, "failed: Invalid data found when processing input"},
+      {"missing.mp4", {}, "failed: "},
+      {"tone.wav", {}, "holds no video stream"},
+      {"whole.mp4",
+       {"--start", "10"},
+       "failed: no picture could be decoded at or after the start given"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    std::vector<std::string> arguments = c.options;
+    arguments.insert(arguments.end(), {dir.path(c.input), dir.path("camera.avi")});
+    testing::ProgramRun run = run_reelprep(arguments);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.error.find("'" + dir.path(c.input) + "'"), std::string::npos) << run.error;
+    EXPECT_NE(run.error.find(c.message), std::string::npos) << run.error;
+    EXPECT_EQ(std::count(run.error.begin(), run.error.end(), '\n'), 1) << run.error;
+    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"cmd.err", "cmd.out", "cut.mp4", "notes.txt",
+                                                     "tone.wav", "whole.mp4"}));
+  }
+}
+
+// The AVI with the given pictures (counting from 0) overwritten with zeros, which no JPEG
+// decoder takes for a picture.
+Bytes with_blank_pictures(Bytes avi, std::size_t from, std::size_t to) {
+  const std::size_t movi =
+      std::search(avi.begin(), avi.end(), std::begin("movi"), std::end("movi") - 1) - avi.begin();
+  const std::size_t end = movi + load_u32(avi.data() + movi - 4);  // the list counts from "movi"
+  std::size_t picture = 0;
+  for (std::size_t at = movi + 4; at + 8 <= end;) {
+    const std::uint32_t size = load_u32(avi.data() + at + 4);
+    if (load_u32(avi.data() + at) == fourcc("00dc")) {
+      if (picture >= from && picture <= to) {
+        std::fill_n(avi.begin() + static_cast<std::ptrdiff_t>(at + 8), size, 0);
+      }
+      ++picture;
+    }
+    at += 8 + size + (size & 1);  // FFmpeg pads chunks to even sizes
+  }
+  return avi;
+}
+
+TEST(PrepProgram, PicturesThatCannotBeDecodedAreCountedAndLeftOut) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  const Bytes source = testing::read_file(make_input(
+      dir, "source.avi",
+      "-f lavfi -i testsrc2=s=320x240:r=15 -f lavfi -i sine -t 2 -c:v mjpeg -c:a pcm_u8"));
+  const std::string input = dir.path("damaged.avi");
+  const std::string movie = dir.path("camera.avi");
+
+  // Five pictures lost: the ones before stand in for them.
+  testing::write_file(input, with_blank_pictures(source, 3, 7));
+  testing::ProgramRun run = run_reelprep({input, movie});
+  ASSERT_EQ(run.status, 0) << run.error;
+  EXPECT_NE(run.output.find("Warning: 5 packets of '" + input +
+                            "' could not be decoded and were left out.\n"),
+            std::string::npos)
+      << run.output;
+  expect_camera_movie(movie, 2, dir);
+
+  // No picture at all: nothing to make a movie of.
+  testing::write_file(input, with_blank_pictures(source, 0, 29));
+  run = run_reelprep({"-y", input, movie});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.error, "Error: reading '" + input +
+                           "' failed: no picture could be decoded (No JPEG data found in image)\n");
+}
+
+TEST(PrepProgram, AnExistingOutputIsReplacedOnlyWithOverwrite) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string input = make_input(
+      dir, "in.mp4", "-f lavfi -i testsrc2=s=320x240:r=25 -t 1 -c:v libx264 -preset ultrafast");
+  const std::string movie = dir.path("camera.avi");
+  const Bytes old = {'o', 'l', 'd'};
+  testing::write_file(movie, old);
+  testing::ProgramRun run = run_reelprep({input, movie});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.error,
+            "Error: '" + movie + "' exists; give -y to replace it. Nothing was converted.\n");
+  EXPECT_EQ(testing::read_file(movie), old);
+
+  run = run_reelprep({"-y", input, movie});
+  EXPECT_EQ(run.status, 0) << run.error;
+  expect_camera_movie(movie, 1, dir);
+  // Nothing else is left beside it: the intermediate source is gone.
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"camera.avi", "cmd.err", "cmd.out", "in.mp4"}));
+
+  // One file under two names is refused before anything else, -y or not.
+  run = run_reelprep({"-y", input, input});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.error,
+            "Error: '" + input + "' and '" + input + "' are one file. Nothing was converted.\n");
+}
+
+TEST(PrepProgram, AnOutputThatCannotBeCreatedEndsWithStatus3) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  const std::string input = make_input(
+      dir, "in.mp4", "-f lavfi -i testsrc2=s=320x240:r=25 -t 1 -c:v libx264 -preset ultrafast");
+  const std::string folder = dir.path("folder");
+  testing::ProgramRun run = run_reelprep({"-y", input, folder + "/camera.avi"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.error,
+            "Error: creating '" + folder + "/camera.avi' failed: No such file or directory\n");
+  std::filesystem::create_directory(testing::file_path(folder));
+  run = run_reelprep({"-y", input, folder});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.error, "Error: creating '" + folder + "' failed: Is a directory\n");
+  EXPECT_TRUE(std::filesystem::is_empty(testing::file_path(folder)));
+}
+
+TEST(PrepProgram, HelpAndMistakesOnTheCommandLine) {
+  testing::ProgramRun help = run_reelprep({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("INPUT OUTPUT"), std::string::npos) << help.output;
+  EXPECT_EQ(help.error, "");
+  testing::ProgramRun nothing = run_reelprep({});
+  EXPECT_EQ(nothing.status, 1);
+  EXPECT_EQ(nothing.output, "");
+  EXPECT_NE(nothing.error.find("INPUT is required"), std::string::npos) << nothing.error;
+}
+
+#ifndef _WIN32
+
+// A movie long enough to be interrupted while reelprep works on it.
+std::string long_input(const TempDir& dir) {
+  return make_input(dir, "long.mp4",
+                    "-f lavfi -i testsrc2=s=640x480:r=30 -f lavfi -i sine -t 40 -c:v libx264 "
+                    "-preset ultrafast -c:a aac");
+}
+
+TEST(PrepProgram, AnInterruptionLeavesNoTemporaryFile) {
+  REQUIRE_FFMPEG();
+  TempDir inputs;
+  const std::string input = long_input(inputs);
+  const Bytes old = {'o', 'l', 'd'};
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    TempDir dir;
+    const std::string movie = dir.path("camera.avi");
+    testing::write_file(movie, old);
+    testing::Child child = testing::start_program(REELPREP_EXECUTABLE, {"-y", input, movie});
+    // The intermediate source appears beside the output once the input is open.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (dir.names().size() < 2 && !testing::has_ended(child) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(dir.names().size(), 2u) << "no temporary file beside the output";
+    kill(child.pid, signal_number);
+    testing::ChildEnd end = testing::finish(child);
+    EXPECT_FALSE(end.exited) << end.error;
+    EXPECT_EQ(end.signal, signal_number);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"camera.avi"});
+    EXPECT_EQ(testing::read_file(movie), old);
+  }
+}
+
+TEST(PrepProgram, AFullDiskEndsWithStatus4AndLeavesNothingBehind) {
+  REQUIRE_FFMPEG();
+  TempDir inputs;
+  const std::string input = make_input(
+      inputs, "in.mp4", "-f lavfi -i testsrc2=s=640x480:r=25 -t 2 -c:v libx264 -preset ultrafast");
+  const Bytes old = {'o', 'l', 'd'};
+  TempDir dir;
+  const std::string movie = dir.path("camera.avi");
+  ASSERT_EQ(run_reelprep({input, movie}).status, 0);
+  const std::uint64_t full_size = testing::read_file(movie).size();
+  // The intermediate source meets the limit; only the movie's last bytes do.
+  for (std::uint64_t limit : {std::uint64_t{20000}, full_size - 1}) {
+    SCOPED_TRACE(limit);
+    testing::write_file(movie, old);
+    testing::ChildOptions options;
+    options.file_size_limit = limit;
+    testing::Child child =
+        testing::start_program(REELPREP_EXECUTABLE, {"-y", input, movie}, options);
+    testing::ChildEnd end = testing::finish(child);
+    EXPECT_TRUE(end.exited) << end.signal;
+    EXPECT_EQ(end.status, 4);
+    EXPECT_EQ(end.error, "Error: writing '" + movie + "' failed: File too large\n");
+    EXPECT_EQ(testing::read_file(movie), old);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"camera.avi"});
+  }
+}
+
+#endif
+
+}  // namespace
+}  // namespace reelfix
