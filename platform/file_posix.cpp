@@ -36,7 +36,7 @@ constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIG
 // source reelprep writes for it beside that. Fixed buffers, so that the signal handler touches
 // nothing but memory that exists for the whole process.
 struct ArmedPath {
-  char path[4096];
+  char path[4096] = {};  // zero-initialised: constant, so no start-up code touches it
   std::atomic<bool> armed{false};
 };
 ArmedPath g_temp_paths[4];
