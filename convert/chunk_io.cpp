@@ -1,29 +1,37 @@
 #include "convert/chunk_io.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <limits>
-#include <new>
 
 #include "platform/console.h"
 
 namespace reelfix {
 namespace {
 
-// Large enough that a frame and its chunk header usually go out in one system call.
-constexpr std::size_t kDestBufferSize = 256 * 1024;
+// Small writes are copied into a buffer of this size; larger ones go to the system at once.
+// Where the pieces cannot be written in one gather (Windows), every byte passes through it,
+// so it is larger there.
+constexpr std::size_t kCopyBufferSize = (platform::kWritesGathered ? 64 : 256) * 1024;
+// Pending pieces are handed on at this many, the most one gather takes on Linux.
+constexpr std::size_t kMaxPendingPieces = 1024;
 // Held console text goes out when it grows past this, as a full stdio buffer would.
 constexpr std::size_t kConsoleBufferSize = 64 * 1024;
 
-// Makes the destination's buffer hold at least `capacity` bytes, keeping the pending ones.
-void grow_pending(DestFile& dest, std::size_t capacity) {
-  if (dest.pending_capacity >= capacity) return;
-  // Not zeroed: only bytes that were written are ever handed on.
-  std::unique_ptr<std::uint8_t[]> bigger(new std::uint8_t[capacity]);
-  if (dest.pending_size != 0) std::memcpy(bigger.get(), dest.pending.get(), dest.pending_size);
-  dest.pending = std::move(bigger);
-  dest.pending_capacity = capacity;
+// Adds n bytes at `data` to the pending ones, as one more piece or, when they follow the last
+// piece in memory, as part of it.
+void add_piece(DestFile& dest, const void* data, std::size_t n) {
+  if (dest.pending.empty()) dest.pending_start = dest.position;
+  if (!dest.pending.empty()) {
+    platform::ByteRange& last = dest.pending.back();
+    if (static_cast<const std::uint8_t*>(last.data) + last.size == data) {
+      last.size += n;
+      dest.position += n;
+      return;
+    }
+  }
+  if (dest.pending.capacity() == 0) dest.pending.reserve(kMaxPendingPieces);
+  dest.pending.push_back({data, n});
+  dest.position += n;
 }
 
 void hand_on(Console& console) {
@@ -61,6 +69,16 @@ std::size_t get_bytes(SourceFile& source, void* buffer, std::size_t n) {
   return got;
 }
 
+std::size_t get_bytes_at_least(SourceFile& source, void* buffer, std::size_t n,
+                               std::size_t want) {
+  const std::size_t got = get_bytes(source, buffer, want);
+  if (got < n) {
+    throw platform::FileError("reading", source.handle.name,
+                              "the file became shorter during the conversion");
+  }
+  return got;
+}
+
 void seek(SourceFile& source, std::uint64_t offset) { source.position = offset; }
 
 std::uint64_t position(const SourceFile& source) { return source.position; }
@@ -71,30 +89,30 @@ void close(SourceFile& source) { platform::close_file(source.handle); }
 
 void put_bytes(DestFile& dest, const void* buffer, std::size_t n) {
   if (n == 0) return;
-  if (dest.pending_size == 0) dest.pending_start = dest.position;
-  if (dest.pending_size + n > kDestBufferSize) {
+  if (dest.copies_size + n > kCopyBufferSize || dest.pending.size() == kMaxPendingPieces) {
     flush(dest);
-    if (n >= kDestBufferSize) {  // large blocks go straight to the system
-      platform::write_at(dest.handle, dest.position, buffer, n);
-      dest.position += n;
-      return;
-    }
-    dest.pending_start = dest.position;
   }
-  grow_pending(dest, kDestBufferSize);
-  std::uint8_t* end = dest.pending.get() + dest.pending_size;
-  // Bytes made in the room of reserve_bytes may be there already, or lie further on.
-  if (end != buffer) std::memmove(end, buffer, n);
-  dest.pending_size += n;
-  dest.position += n;
+  if (n >= kCopyBufferSize) {  // large blocks go straight to the system
+    platform::write_at(dest.handle, dest.position, buffer, n);
+    dest.position += n;
+    return;
+  }
+  // Not zeroed: only bytes that were written are ever handed on.
+  if (!dest.copies) dest.copies.reset(new std::uint8_t[kCopyBufferSize]);
+  std::uint8_t* copy = dest.copies.get() + dest.copies_size;
+  std::memcpy(copy, buffer, n);
+  dest.copies_size += n;
+  add_piece(dest, copy, n);
 }
 
-std::uint8_t* reserve_bytes(DestFile& dest, std::uint64_t n) {
-  // At most kDestBufferSize bytes are pending, so the room lies inside this many.
-  const std::uint64_t needed = kDestBufferSize + std::max<std::uint64_t>(kDestBufferSize, n);
-  if (needed > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
-  grow_pending(dest, static_cast<std::size_t>(needed));
-  return dest.pending.get() + dest.pending_size;
+void put_view(DestFile& dest, const void* buffer, std::size_t n) {
+  if constexpr (!platform::kWritesGathered) {
+    put_bytes(dest, buffer, n);
+  } else {
+    if (n == 0) return;
+    if (dest.pending.size() == kMaxPendingPieces) flush(dest);
+    add_piece(dest, buffer, n);
+  }
 }
 
 void put_u32(DestFile& dest, std::uint32_t value) {
@@ -111,12 +129,24 @@ void seek(DestFile& dest, std::uint64_t offset) {
 std::uint64_t position(const DestFile& dest) { return dest.position; }
 
 void flush(DestFile& dest) {
-  if (dest.pending_size == 0) return;
-  // Emptied before the write, so that a failed write is not tried again by a later flush. The
-  // bytes themselves stay where they are until something is written after them.
-  const std::size_t n = dest.pending_size;
-  dest.pending_size = 0;
-  platform::write_at(dest.handle, dest.pending_start, dest.pending.get(), n);
+  if (dest.pending.empty()) return;
+  // Emptied however the write ends, so that a failed write is not tried again by a later flush.
+  struct Emptied {
+    DestFile& dest;
+    ~Emptied() {
+      dest.pending.clear();
+      dest.copies_size = 0;
+    }
+  } emptied{dest};
+  platform::write_gather_at(dest.handle, dest.pending_start, dest.pending.data(),
+                            dest.pending.size());
+}
+
+bool preallocate(DestFile& dest, std::uint64_t n) { return platform::preallocate(dest.handle, n); }
+
+void set_length(DestFile& dest, std::uint64_t n) {
+  flush(dest);
+  platform::set_length(dest.handle, n);
 }
 
 void close(DestFile& dest) {

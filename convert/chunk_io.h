@@ -3,9 +3,11 @@
 // The source is read at a position that the reader keeps itself: a seek costs nothing, may
 // point beyond the end, and a read there delivers fewer bytes or none, which is no error (the
 // phases decide for themselves whether the bytes they did not get matter). The destination is
-// a private temporary file while it is written, so its writes are gathered in a buffer and
-// handed to the system in large blocks; a seek or a flush hands them on first. A write behind
-// the end extends the file, and the gap reads as zeros.
+// a private temporary file while it is written, so its writes are held and handed to the
+// system in large blocks; a seek or a flush hands them on first. Small writes are copied into
+// a buffer; bytes lent with put_view are written from where they lie, in one gather with the
+// rest (on Windows they are copied too). A write behind the end extends the file, and the gap
+// reads as zeros.
 //
 // All text for standard output passes through one buffer, so it comes out in exactly the order
 // of the calls whichever primitive wrote it.
@@ -34,12 +36,11 @@ struct SourceFile {
 struct DestFile {
   platform::FileHandle handle;
   std::uint64_t position = 0;       // where the next byte goes
-  std::uint64_t pending_start = 0;  // file offset of pending[0]
-  // The first pending_size bytes are written but not yet handed to the system; the buffer
-  // holds pending_capacity bytes.
-  std::unique_ptr<std::uint8_t[]> pending;
-  std::size_t pending_size = 0;
-  std::size_t pending_capacity = 0;
+  std::uint64_t pending_start = 0;  // file offset of the first pending byte
+  // Written but not yet handed to the system, in file order: pieces of `copies` and lent bytes.
+  std::vector<platform::ByteRange> pending;
+  std::unique_ptr<std::uint8_t[]> copies;  // allocated once; copies_size bytes in use
+  std::size_t copies_size = 0;
 };
 
 // Standard output's one buffer, and where its text goes. Tests give their own sinks.
@@ -61,18 +62,25 @@ bool open_source(SourceFile& source, const std::string& name, std::string& reaso
 // Fewer at the end of the source, 0 at or behind it; the rest of the buffer is left alone.
 std::size_t get_bytes(SourceFile& source, void* buffer, std::size_t n);
 
+// Reads up to `want` bytes at the position, of which the first n (n <= want) are bytes the
+// conversion has already found inside the source; returns the number read. Fewer than n mean
+// that another program cut the file meanwhile: FileError.
+std::size_t get_bytes_at_least(SourceFile& source, void* buffer, std::size_t n, std::size_t want);
+// Reads exactly n such bytes.
+inline void get_bytes_whole(SourceFile& source, void* buffer, std::size_t n) {
+  get_bytes_at_least(source, buffer, n, n);
+}
+
 void seek(SourceFile& source, std::uint64_t offset);
 std::uint64_t position(const SourceFile& source);
 std::uint64_t length(SourceFile& source);
 void close(SourceFile& source);
 
-// Writes n bytes at the position and moves on by n.
+// Writes n bytes at the position and moves on by n. The bytes are copied (or written at once).
 void put_bytes(DestFile& dest, const void* buffer, std::size_t n);
-// Room for n bytes right behind the pending ones; nothing is handed to the system. Bytes made in
-// the room and then written from there with put_bytes, after whatever is put in front of them,
-// are copied only when a flush came between. The room stays valid until the next reserve_bytes
-// or close. Throws std::bad_alloc when n bytes cannot be held.
-std::uint8_t* reserve_bytes(DestFile& dest, std::uint64_t n);
+// The same, but the n bytes are lent, not copied: they must stay as they are until the next
+// flush, seek or close of the destination, which hands them to the system.
+void put_view(DestFile& dest, const void* buffer, std::size_t n);
 // Writes the value as four bytes, least significant first.
 void put_u32(DestFile& dest, std::uint32_t value);
 // Moves the position; pending bytes are handed to the system first.
@@ -80,6 +88,11 @@ void seek(DestFile& dest, std::uint64_t offset);
 std::uint64_t position(const DestFile& dest);
 // Hands the pending bytes to the system.
 void flush(DestFile& dest);
+// Sets room aside on the disk for a destination of n bytes (see platform::preallocate); false
+// where the file system cannot.
+bool preallocate(DestFile& dest, std::uint64_t n);
+// Flushes, then makes the destination n bytes long, which releases room set aside behind it.
+void set_length(DestFile& dest, std::uint64_t n);
 // Flushes and closes; the handle is closed afterwards even when that throws.
 void close(DestFile& dest);
 

@@ -18,7 +18,7 @@ bool run_phases(ConversionState& state) {
   write_metadata_chunks(state);
   assert(position(state.dest_file) == HEADER_AREA_SIZE);
   if (!scan_source_index(state)) return false;
-  if (!gather_audio(state)) return false;
+  if (!check_audio(state)) return false;
   if (!write_movie(state)) return false;
   assert(position(state.dest_file) == MOVI_FOURCC_OFFSET + state.movi_size);
   finalise_output(state);
@@ -52,6 +52,18 @@ void report_failure(Console& console, const std::string& operation, const std::s
 
 Outcome convert_avi(const std::string& source_name, const std::string& dest_name,
                     Console& console, platform::ClockFunction clock, ConversionSummary* summary) {
+  // An empty name names no file. The system would take an empty destination as the current
+  // directory for the temporary file and refuse it only when the movie is complete.
+  if (source_name.empty()) {
+    report_line(console, {"Error opening the file ", source_name});
+    report_failure(console, "opening", source_name, "the name is empty");
+    return Outcome::kRefused;
+  }
+  if (dest_name.empty()) {
+    report_line(console, {"Error creating output file ", dest_name});
+    report_failure(console, "creating", dest_name, "the name is empty");
+    return Outcome::kRefused;
+  }
   ConversionState state(console, clock);
   state.source_name = source_name;
   std::string reason;

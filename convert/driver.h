@@ -6,50 +6,12 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "convert/camera_layout.h"
 #include "convert/chunk_io.h"
+#include "convert/conversion_state.h"
 #include "platform/clock.h"
 
 namespace reelfix {
-
-// Everything that passes from phase to phase during one run.
-struct ConversionState {
-  ConversionState(Console& console, platform::ClockFunction clock)
-      : console(console), clock(clock) {}
-
-  Console& console;                 // where every phase prints
-  platform::ClockFunction clock;    // read by write_metadata_chunks for the date text
-  std::string source_name;          // as given; for messages
-  SourceFile source_file;           // opened by convert_avi; read by every phase but the second
-  DestFile dest_file;               // created by convert_avi; written by every phase
-
-  std::uint64_t video_list_pos = 0;   // translate_headers: behind the first strl's size field
-  std::uint32_t video_list_size = 0;  // translate_headers: that list's size
-  std::uint64_t audio_list_pos = 0;   // translate_headers: behind the second strl's size field;
-  std::uint32_t audio_list_size = 0;  //   read with its size by scan_source_index
-
-  std::string date_text;  // write_metadata_chunks: the IDIT text
-
-  std::uint64_t movi_base = 0;  // scan_source_index: source offset of the "movi" FOURCC;
-                                //   the source index's offsets count from it
-  std::uint32_t index_entry_count = 0;   // scan_source_index: whole entries present in idx1
-  std::vector<IndexEntry> source_index;  // scan_source_index: the entries in file order, as
-                                         //   far as the conversion can use them
-  std::uint64_t audio_bytes = 0;  // scan_source_index: sum of all "01wb" lengths
-  std::uint32_t frame_count = 0;  // scan_source_index: number of "00dc" entries
-
-  std::vector<std::uint8_t> audio_data;  // gather_audio: the audio the movie uses, index order
-
-  std::uint32_t seconds = 0;           // write_movie: whole seconds converted, at most 180
-  std::vector<IndexEntry> out_index;   // write_movie: the destination index
-  std::uint32_t movi_size = 0;         // write_movie: destination movie list size
-  std::uint64_t largest_second_video_bytes = 0;  // write_movie: the most stored frame bytes
-                                                 //   of one second, chunk heads not counted
-  std::uint32_t seconds_over_video_limit = 0;    // write_movie: seconds above
-                                                 //   MAX_VIDEO_BYTES_PER_SECOND
-};
 
 // What a completed conversion made, for the closing texts.
 struct ConversionSummary {

@@ -3,7 +3,7 @@
 // and codec values. A video stream must come first and an 8-bit mono audio stream second.
 #pragma once
 
-#include "convert/driver.h"
+#include "convert/conversion_state.h"
 
 namespace reelfix {
 

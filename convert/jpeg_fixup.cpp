@@ -129,10 +129,15 @@ std::size_t find_start_of_scan(const std::uint8_t* data, std::size_t n) {
 
 }  // namespace
 
+std::size_t segment_position(const std::uint8_t* frame, std::size_t n) {
+  const std::size_t scan = find_start_of_scan(frame, n);
+  return scan == 0 ? n : scan;
+}
+
 bool fix_jpeg_frame(const std::uint8_t* frame, std::uint8_t* output, std::size_t& length) {
   const std::size_t n = length;
-  const std::size_t scan = find_start_of_scan(frame, n);
-  if (scan == 0 || scan == n) {
+  const std::size_t scan = segment_position(frame, n);
+  if (scan == n) {
     if (n != 0) {
       std::memcpy(output, frame, n);
     }

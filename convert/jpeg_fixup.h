@@ -32,4 +32,9 @@ constexpr std::size_t fixed_frame_length(std::size_t n) {
 // `output` must hold fixed_frame_length(length) bytes and must not overlap `frame`.
 bool fix_jpeg_frame(const std::uint8_t* frame, std::uint8_t* output, std::size_t& length);
 
+// Where fix_jpeg_frame puts the segment in the n bytes of `frame`: the index of the
+// start-of-scan marker it goes in front of (always after index 0), or n when the frame does not
+// receive it. For writers that put the frame's pieces and the segment together themselves.
+std::size_t segment_position(const std::uint8_t* frame, std::size_t n);
+
 }  // namespace reelfix

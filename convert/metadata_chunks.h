@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "convert/driver.h"
+#include "convert/conversion_state.h"
 #include "platform/clock.h"
 
 namespace reelfix {

@@ -2,7 +2,7 @@
 // fifteen fixed-up frames), the destination index, and the patches of the open lengths.
 #pragma once
 
-#include "convert/driver.h"
+#include "convert/conversion_state.h"
 
 namespace reelfix {
 

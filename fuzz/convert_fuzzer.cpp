@@ -7,7 +7,6 @@
 //     an absurd offset or an out-of-memory shows a fault;
 //   - a completed destination breaks a rule of the layout (tests/camera_file_check.h);
 //   - anything but the source and a completed destination is left in the directory.
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -30,12 +29,6 @@ namespace {
 fs::path g_directory;
 std::string g_source;
 std::string g_dest;
-
-// libFuzzer's handlers for the signals whose handlers a conversion replaces while its
-// temporary file exists; put back after every run so that Ctrl-C still ends the fuzzer with its
-// report.
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction g_saved_actions[3];
 
 reelfix::platform::LocalTime fixed_time() {
   reelfix::platform::LocalTime time;
@@ -68,7 +61,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::atexit(remove_directory);
   g_source = (g_directory / "in.avi").string();
   g_dest = (g_directory / "out.avi").string();
-  for (int i = 0; i < 3; ++i) sigaction(kSignals[i], nullptr, &g_saved_actions[i]);
   return 0;
 }
 
@@ -88,7 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   const reelfix::Outcome outcome = reelfix::convert_avi(g_source, g_dest, console, fixed_time);
   reelfix::flush(console);
-  for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &g_saved_actions[i], nullptr);
 
   if (outcome == reelfix::Outcome::kSystemFailure) finding("system failure: " + error_text);
   const bool completed = outcome == reelfix::Outcome::kCompleted;

@@ -1,4 +1,5 @@
 // The parts of the file layer that need no system call, shared by both platforms.
+#include <algorithm>
 #include <chrono>
 #include <random>
 
@@ -21,9 +22,27 @@ std::string temporary_name_beside(const std::string& dest_name) {
       std::random_device{}() ^
       static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
   static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string suffix;
+  std::string suffix = ".reelfix-";
   for (int i = 0; i < 8; ++i) suffix += kDigits[generator() % (sizeof kDigits - 1)];
-  return dest_name + ".reelfix-" + suffix + ".tmp";
+  suffix += ".tmp";
+
+#ifdef _WIN32
+  const std::size_t split = dest_name.find_last_of("/\\:");
+#else
+  const std::size_t split = dest_name.find_last_of('/');
+#endif
+  const std::size_t base_start = split == std::string::npos ? 0 : split + 1;
+  const std::size_t base_size = dest_name.size() - base_start;
+  const std::size_t used = base_start + suffix.size();
+  const std::size_t room = std::min(kMaxNameBytes - std::min(kMaxNameBytes, suffix.size()),
+                                    kMaxPathBytes - std::min(kMaxPathBytes, used));
+  std::size_t keep = std::min(base_size, room);
+  // Not inside a character: UTF-8 continuation bytes are 10xxxxxx.
+  while (keep > 0 && keep < base_size &&
+         (static_cast<unsigned char>(dest_name[base_start + keep]) & 0xC0) == 0x80) {
+    --keep;
+  }
+  return dest_name.substr(0, base_start + keep) + suffix;
 }
 
 }  // namespace reelfix::platform

@@ -42,6 +42,33 @@ std::size_t read_at(FileHandle& file, std::uint64_t offset, void* buffer, std::s
 // A write the system completes only in part (disk full, file size limit) throws.
 void write_at(FileHandle& file, std::uint64_t offset, const void* buffer, std::size_t n);
 
+// Bytes somewhere in memory, to be written with others in one gather.
+struct ByteRange {
+  const void* data;
+  std::size_t size;
+};
+
+// Whether write_gather_at hands many ranges to the system in one call (POSIX pwritev). Where
+// it does not (Windows), a caller does better to copy small pieces into one buffer itself.
+#ifdef _WIN32
+inline constexpr bool kWritesGathered = false;
+#else
+inline constexpr bool kWritesGathered = true;
+#endif
+
+// Writes the ranges one after the other from offset, all their bytes, as write_at does.
+void write_gather_at(FileHandle& file, std::uint64_t offset, const ByteRange* ranges,
+                     std::size_t count);
+
+// Sets aside room on the disk for the first n bytes of the file without changing its length,
+// so that the writes that follow need not find room block by block. False, and nothing done,
+// where the file system cannot; a full disk (or quota) throws, at once rather than in the
+// middle of the writes.
+bool preallocate(FileHandle& file, std::uint64_t n);
+
+// Makes the file n bytes long, releasing room set aside behind its end.
+void set_length(FileHandle& file, std::uint64_t n);
+
 std::uint64_t file_length(FileHandle& file);
 
 // Closes the file if one is open. The handle is closed afterwards even when the system
@@ -52,13 +79,25 @@ void close_file(FileHandle& file);
 // writing; `file.name` is set to dest_name for messages and temp_path to the new file's path.
 // False when dest_name is a directory or an existing file that may not be written, or the
 // temporary file cannot be made (missing directory, no permission); `reason` then says why in
-// the system's words. While the file exists, SIGINT, SIGTERM and SIGHUP (or a console break)
-// remove it before the process ends; up to four such files at once.
-bool create_temporary_beside(const std::string& dest_name, FileHandle& file, std::string& temp_path,
-                             std::string& reason);
+// the system's words. While the file exists, a terminating signal (SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT and the others a process may catch) or a console break removes it before the
+// process ends; up to four such files at once.
+bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
+                             std::string& temp_path, std::string& reason);
+
+// The longest file name (one part of a path) and the longest path, in bytes, that the system
+// takes. Windows counts UTF-16 units, of which a name has never more than it has UTF-8 bytes.
+inline constexpr std::size_t kMaxNameBytes = 255;
+#ifdef _WIN32
+inline constexpr std::size_t kMaxPathBytes = 259;  // MAX_PATH, without the terminating zero
+#else
+inline constexpr std::size_t kMaxPathBytes = 4095;  // Linux's PATH_MAX, without the zero
+#endif
 
 // A name for a temporary file beside dest_name, in its directory: dest_name followed by
-// ".reelfix-", eight random letters and digits, and ".tmp". Not yet taken, most likely.
+// ".reelfix-", eight random letters and digits, and ".tmp". Where that would be longer than
+// a name or a path may be, the part taken from the destination's own name is cut short (at a
+// character's boundary). Not yet taken, most likely.
 std::string temporary_name_beside(const std::string& dest_name);
 
 // Puts the closed temporary file in place of dest_name in one step, replacing a file of that

@@ -1,9 +1,12 @@
-// POSIX files: positioned reads and writes (pread/pwrite), exclusive temporary files and an
-// atomic rename. Only POSIX calls, so this builds on Linux, macOS and the BSDs alike.
+// POSIX files: positioned reads and writes (pread/pwrite, and pwritev for gathers), exclusive
+// temporary files and an atomic rename. POSIX calls and pwritev, which Linux, macOS and the
+// BSDs all have; the room set aside for a destination uses Linux's fallocate where there is one.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,11 +27,17 @@ std::string kind_of(const struct stat& info) {
 
 int descriptor(const FileHandle& file) { return static_cast<int>(file.native); }
 
+// The signals whose default action ends the process and that a handler may catch: the user's
+// interrupt, quit and hang-up, termination, the timers and CPU limit, the user signals. SIGPIPE
+// and SIGXFSZ are ignored from start-up on.
+constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGALRM,
+                                       SIGUSR1, SIGUSR2, SIGPROF, SIGVTALRM, SIGXCPU};
+
 // The temporary files that an interruption must remove: a conversion's destination, and the
 // source reelprep writes for it beside that. Fixed buffers, so that the signal handler touches
 // nothing but memory that exists for the whole process.
 struct ArmedPath {
-  char path[4096];
+  char path[4096] = {};  // zero-initialised: constant, so no start-up code touches it
   std::atomic<bool> armed{false};
 };
 ArmedPath g_temp_paths[4];
@@ -64,10 +73,16 @@ void arm_interrupt_cleanup(const std::string& path) {
   struct sigaction action {};
   action.sa_handler = remove_temporary_and_die;
   sigemptyset(&action.sa_mask);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    // A signal the process was started to ignore (nohup, a background job) stays ignored.
+  for (int signal_number : kTerminatingSignals) {
+    // Only a signal left to its default action is taken over. One the process was started to
+    // ignore (nohup, a background job) stays ignored, and a handler of a program that runs
+    // conversions as a library (a fuzzer's timeout alarm) stays in place.
     struct sigaction current {};
-    if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    if (sigaction(signal_number, nullptr, &current) != 0) continue;
+    const bool plain = (current.sa_flags & SA_SIGINFO) == 0;
+    if (!plain || (current.sa_handler != SIG_DFL && current.sa_handler != remove_temporary_and_die)) {
+      continue;
+    }
     sigaction(signal_number, &action, nullptr);
   }
 }
@@ -148,6 +163,67 @@ void write_at(FileHandle& file, std::uint64_t offset, const void* buffer, std::s
     if (put == 0) throw FileError("writing", file.name, reason_of(ENOSPC));
     done += static_cast<std::size_t>(put);
   }
+}
+
+void write_gather_at(FileHandle& file, std::uint64_t offset, const ByteRange* ranges,
+                     std::size_t count) {
+  // At most this many ranges go to one call: pwritev refuses more than IOV_MAX.
+  constexpr std::size_t kBatch = IOV_MAX < 1024 ? IOV_MAX : 1024;
+  struct iovec pieces[kBatch];
+  std::size_t next = 0;          // the first range not yet in `pieces`
+  std::size_t skip = 0;          // bytes of ranges[next] already written
+  while (next < count) {
+    std::size_t n = 0;
+    std::size_t bytes = 0;
+    for (std::size_t i = next; i < count && n < kBatch; ++i, ++n) {
+      const std::size_t from = i == next ? skip : 0;
+      pieces[n].iov_base = const_cast<char*>(static_cast<const char*>(ranges[i].data)) + from;
+      pieces[n].iov_len = ranges[i].size - from;
+      bytes += pieces[n].iov_len;
+    }
+    const ssize_t put = ::pwritev(descriptor(file), pieces, static_cast<int>(n),
+                                  static_cast<off_t>(offset));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      throw FileError("writing", file.name, reason_of(errno));
+    }
+    if (put == 0 && bytes > 0) throw FileError("writing", file.name, reason_of(ENOSPC));
+    offset += static_cast<std::uint64_t>(put);
+    // Past the ranges written whole, into the one written in part.
+    std::size_t done = static_cast<std::size_t>(put);
+    while (next < count && done >= ranges[next].size - skip) {
+      done -= ranges[next].size - skip;
+      skip = 0;
+      ++next;
+    }
+    skip += done;
+  }
+}
+
+bool preallocate(FileHandle& file, std::uint64_t n) {
+#ifdef __linux__
+  // fallocate, not posix_fallocate: where the file system cannot set room aside, the latter
+  // writes zeros over the whole length, which costs what it was to save.
+  int result;
+  do {
+    result = ::fallocate(descriptor(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(n));
+  } while (result != 0 && errno == EINTR);
+  if (result == 0) return true;
+  if (errno == ENOSPC || errno == EDQUOT) throw FileError("writing", file.name, reason_of(errno));
+  return false;  // EOPNOTSUPP, ENOSYS, ENODEV and the like: the writes find room as they go
+#else
+  (void)file;
+  (void)n;
+  return false;
+#endif
+}
+
+void set_length(FileHandle& file, std::uint64_t n) {
+  int result;
+  do {
+    result = ::ftruncate(descriptor(file), static_cast<off_t>(n));
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) throw FileError("writing", file.name, reason_of(errno));
 }
 
 std::uint64_t file_length(FileHandle& file) {

@@ -187,6 +187,39 @@ void write_at(FileHandle& file, std::uint64_t offset, const void* buffer, std::s
   }
 }
 
+void write_gather_at(FileHandle& file, std::uint64_t offset, const ByteRange* ranges,
+                     std::size_t count) {
+  // No gathering WriteFile for ordinary handles: one call per range. The conversion copies its
+  // pieces into one buffer here (kWritesGathered is false), so that is one call per buffer.
+  for (std::size_t i = 0; i < count; ++i) {
+    write_at(file, offset, ranges[i].data, ranges[i].size);
+    offset += ranges[i].size;
+  }
+}
+
+bool preallocate(FileHandle& file, std::uint64_t n) {
+  FILE_ALLOCATION_INFO allocation{};
+  allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(n);
+  if (SetFileInformationByHandle(handle_of(file), FileAllocationInfo, &allocation,
+                                 sizeof allocation)) {
+    return true;
+  }
+  const DWORD error = GetLastError();
+  constexpr DWORD kDiskQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED; not in mingw-w64's headers
+  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == kDiskQuotaExceeded) {
+    throw FileError("writing", file.name, system_message(error));
+  }
+  return false;
+}
+
+void set_length(FileHandle& file, std::uint64_t n) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(n);
+  if (!SetFileInformationByHandle(handle_of(file), FileEndOfFileInfo, &end, sizeof end)) {
+    throw FileError("writing", file.name, last_error_reason());
+  }
+}
+
 std::uint64_t file_length(FileHandle& file) {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(handle_of(file), &size)) {

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace reelfix::testing {
@@ -49,11 +50,16 @@ Child start_program(const std::string& executable, const std::vector<std::string
   if (pid < 0) fail("fork");
   if (pid == 0) {
     if (dup2(output[1], 1) < 0 || dup2(error[1], 2) < 0) _exit(126);
-    if (options.address_space_limit) set_limit(RLIMIT_AS, *options.address_space_limit);
-    if (options.file_size_limit) {
-      set_limit(RLIMIT_FSIZE, *options.file_size_limit);
-      signal(SIGXFSZ, SIG_IGN);  // an ignored signal stays ignored across exec
+    if (options.close_input_and_output) {
+      close(0);
+      close(1);
     }
+    if (options.address_space_limit) set_limit(RLIMIT_AS, *options.address_space_limit);
+    if (options.data_limit) set_limit(RLIMIT_DATA, *options.data_limit);
+    if (options.file_size_limit) set_limit(RLIMIT_FSIZE, *options.file_size_limit);
+    set_limit(RLIMIT_CORE, 0);  // signals that dump core leave no file behind
+    // An ignored signal would stay ignored across exec; the program decides for itself.
+    signal(SIGXFSZ, SIG_DFL);
     alarm(options.timeout_seconds);  // a pending alarm survives exec as well
     if (options.ignore_interrupt) signal(SIGINT, SIG_IGN);
     execv(argv[0], argv.data());
@@ -85,7 +91,11 @@ ChildEnd finish(Child& child) {
       char buffer[4096];
       ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
       if (got > 0) {
-        texts[i]->append(buffer, static_cast<std::size_t>(got));
+        // A runaway child may write gigabytes; what matters of it fits in the first few.
+        constexpr std::size_t kKept = 16 << 20;
+        const std::size_t room = kKept - std::min(kKept, texts[i]->size());
+        texts[i]->append(buffer, std::min(room, static_cast<std::size_t>(got)));
+        if (i == 0) end.output_bytes += static_cast<std::uint64_t>(got);
       } else if (got == 0 || errno != EINTR) {
         close(fds[i].fd);
         fds[i].fd = -1;  // poll passes over negative descriptors

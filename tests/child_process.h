@@ -14,9 +14,16 @@ namespace reelfix::testing {
 
 struct ChildOptions {
   std::optional<std::uint64_t> address_space_limit;  // RLIMIT_AS, in bytes
-  // RLIMIT_FSIZE, in bytes. SIGXFSZ is ignored, so a write past it fails with EFBIG.
+  // RLIMIT_DATA, in bytes: the heap and the other private writable memory. Unlike the peak
+  // resident size that wait4 reports, which counts the pages the child shared with this
+  // process before exec, it measures the program alone.
+  std::optional<std::uint64_t> data_limit;
+  // RLIMIT_FSIZE, in bytes. SIGXFSZ keeps its default action, which ends the process unless
+  // the program itself ignores it.
   std::optional<std::uint64_t> file_size_limit;
   bool ignore_interrupt = false;  // start it with SIGINT ignored, as nohup or a background job
+  // Start it with descriptors 0 and 1 closed; its standard output is then not captured.
+  bool close_input_and_output = false;
   unsigned timeout_seconds = 30;  // then SIGALRM ends the child: a hang fails instead of blocking
 };
 
@@ -32,8 +39,9 @@ struct ChildEnd {
   bool exited = false;  // it returned from main or called exit
   int status = -1;      // the exit status, when it exited
   int signal = 0;       // the signal that ended it otherwise (SIGALRM: the timeout)
-  std::string output;
+  std::string output;  // the first 16 MiB of each stream
   std::string error;
+  std::uint64_t output_bytes = 0;  // the whole length of standard output
 };
 
 // Starts a program with the arguments and the limits.

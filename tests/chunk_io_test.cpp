@@ -63,39 +63,51 @@ TEST(ChunkIo, WriteBehindTheEndLeavesZerosInTheGap) {
   EXPECT_EQ(file[8], 0xAB);
 }
 
-TEST(ChunkIo, BytesMadeInReservedRoomArriveWhereverTheBufferIsHandedOn) {
-  // Bytes pending before the room is taken, and the length of the data made in it behind an
-  // 8-byte header: around the 256 KiB at which the buffer is handed on, and beyond.
+// Copied bytes (put_bytes) may change in the caller's memory at once; lent ones (put_view) stay
+// until the flush. Either way every byte arrives in order, wherever the pending bytes are
+// handed on: when the copies fill their buffer (64 KiB, or 256 KiB where every byte is copied),
+// at 1024 pieces, or for a large block.
+TEST(ChunkIo, CopiedAndLentBytesArriveInOrderWhereverTheyAreHandedOn) {
+  constexpr std::size_t kSmall = 64 * 1024;
   constexpr std::size_t kBlock = 256 * 1024;
   struct Case {
-    std::size_t pending;
-    std::size_t data;
+    const char* name;
+    std::size_t first;       // copied bytes before the pieces
+    std::size_t pieces;      // lent pieces, each after a copied 4-byte head when `heads`
+    std::size_t piece_size;
+    bool heads;
   };
   const Case cases[] = {
-      {0, 1000},          {100, 1000},        {kBlock - 1008, 1000}, {kBlock - 1007, 1000},
-      {kBlock - 8, 1000}, {kBlock - 6, 1000}, {kBlock - 4, 1000},    {kBlock - 1, 1000},
-      {1000, kBlock - 8}, {1000, kBlock},     {kBlock - 2, 300000},  {5, 0},
+      {"a few pieces", 100, 3, 1000, true},
+      {"heads that fill 64 KiB of copies", kSmall - 9, 5, 8, true},
+      {"heads that fill 256 KiB of copies", kBlock - 9, 5, 8, true},
+      {"more pieces than one gather takes", 10, 2500, 3, true},
+      {"pieces next to each other in memory", 10, 2500, 3, false},
+      {"a large block, written at once", 300000, 2, 10, true},
+      {"empty pieces", 7, 5, 0, true},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     Files files({});
-    Bytes expected(c.pending, 0x11);
-    put_bytes(files.dest, expected.data(), expected.size());
-    for (int chunk = 0; chunk < 2; ++chunk) {  // the second room follows the first
-      std::uint8_t* room = reserve_bytes(files.dest, 8 + c.data);
-      Bytes data(c.data);
-      for (std::size_t i = 0; i < c.data; ++i) data[i] = static_cast<std::uint8_t>(i * 7 + chunk);
-      std::copy(data.begin(), data.end(), room + 8);
-      put_u32(files.dest, 0x63643030);
-      put_u32(files.dest, static_cast<std::uint32_t>(c.data));
-      put_bytes(files.dest, room + 8, c.data);
-      expected.insert(expected.end(), {'0', '0', 'd', 'c'});
-      const Bytes size = {static_cast<std::uint8_t>(c.data), static_cast<std::uint8_t>(c.data >> 8),
-                          static_cast<std::uint8_t>(c.data >> 16), 0};
-      expected.insert(expected.end(), size.begin(), size.end());
-      expected.insert(expected.end(), data.begin(), data.end());
+    Bytes lent(c.pieces * c.piece_size);
+    for (std::size_t i = 0; i < lent.size(); ++i) lent[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    Bytes scratch(c.first, 0x11);
+    Bytes expected = scratch;
+    put_bytes(files.dest, scratch.data(), scratch.size());
+    std::fill(scratch.begin(), scratch.end(), 0xEE);  // copied: may change at once
+    for (std::size_t i = 0; i < c.pieces; ++i) {
+      if (c.heads) {
+        const std::uint32_t head = static_cast<std::uint32_t>(0x63643000 + i);
+        put_u32(files.dest, head);
+        expected.insert(expected.end(), {static_cast<std::uint8_t>(head), static_cast<std::uint8_t>(head >> 8),
+                                         static_cast<std::uint8_t>(head >> 16), static_cast<std::uint8_t>(head >> 24)});
+      }
+      const std::uint8_t* piece = lent.data() + i * c.piece_size;
+      put_view(files.dest, piece, c.piece_size);
+      expected.insert(expected.end(), piece, piece + c.piece_size);
     }
     EXPECT_EQ(position(files.dest), expected.size());
-    EXPECT_TRUE(files.written() == expected) << "pending " << c.pending << ", data " << c.data;
+    EXPECT_TRUE(files.written() == expected);
   }
 }
 

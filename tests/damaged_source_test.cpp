@@ -2,10 +2,15 @@
 // the numbers that break naive arithmetic, chunks that point behind the end. Whatever the
 // damage, the program ends by itself with status 0 or 3, says why when it refuses, touches no
 // existing destination, leaves no temporary file, and stays within 1 GiB of address space.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/avi_builder.h"
@@ -95,6 +100,7 @@ std::vector<Damage> catalogue() {
       add("index entry " + std::to_string(i) + " length " + hex(v), set({{entry(i) + 12, v}}));
     }
   add("a zero-size chunk on the walk", [&] { SourcePlan s = plan; s.after_header_list.insert(s.after_header_list.begin(), Chunk{"JUNK", {}}); return built(s); }());
+  add("zero-filled space on the walk", [&] { SourcePlan s = plan; s.after_header_list.push_back(Chunk{std::string(4, '\0'), {}}); return built(s); }());
   add("JUNK size 2^32 - 8: a 32-bit walk comes back to it", set({{junk + 4, 0xFFFFFFF8}}));
   add("audio strl size 2^32 - 4: a 32-bit sum points at its own size", set({{base.size_fields.at("audio_strl"), 0xFFFFFFFC}}));
   add("frame length 2^32 - 8: a 32-bit end wraps to its start", set({{entry(1) + 12, 0xFFFFFFF8}}));
@@ -112,36 +118,191 @@ std::vector<Damage> catalogue() {
   return table;
 }
 
-TEST(DamagedSource, EveryDamageEndsCleanlyWithStatus0Or3) {
-  testing::TempDir dir;
-  const std::string source = dir.path("in.avi");
-  const std::string dest = dir.path("out.avi");
-  const Bytes old_dest = text_bytes("an older movie");
+const Bytes kOldDest = text_bytes("an older movie");
+
+// The limits every damaged source is converted under: a hang or a runaway allocation ends the
+// run instead of the machine.
+testing::ChildOptions limited() {
   testing::ChildOptions options;
   options.timeout_seconds = 20;
   if (!testing::kAddressSanitizerBuild) options.address_space_limit = kAddressSpace;
+  return options;
+}
 
+// Converts dir's in.avi to out.avi, which holds kOldDest before, and checks that the run ended
+// cleanly: by itself, with status 0 or 3, a message as the last thing said when it refused
+// and the old destination kept, a valid movie when it completed, and no file left behind.
+testing::ChildEnd convert_and_check(const testing::TempDir& dir,
+                                    const testing::ChildOptions& options = limited()) {
+  const std::string dest = dir.path("out.avi");
+  testing::write_file(dest, kOldDest);
+  testing::ChildEnd end = testing::run_reelfix_in_child({dir.path("in.avi"), dest}, options);
+
+  EXPECT_TRUE(end.exited) << "ended by signal " << end.signal << "\n" << end.output;
+  EXPECT_TRUE(end.status == 0 || end.status == 3) << end.status << "\n" << end.output << end.error;
+  EXPECT_EQ(end.error, "");
+  if (end.status == 3) {
+    // The refusal is the last thing said: not a header value or a warning that came before.
+    const std::string message = last_line(end.output);
+    EXPECT_TRUE(!message.empty() && end.output.back() == '\n') << "no message";
+    EXPECT_EQ(message.find("= "), std::string::npos) << "no message after the values";
+    EXPECT_NE(message.rfind("Warning", 0), 0u) << "no message after the warnings";
+    EXPECT_EQ(testing::read_file(dest), kOldDest);
+  } else if (end.status == 0) {
+    EXPECT_EQ(testing::check_camera_file(testing::read_file(dest)), "");
+  }
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
+  return end;
+}
+
+TEST(DamagedSource, EveryDamageEndsCleanlyWithStatus0Or3) {
+  testing::TempDir dir;
   for (const Damage& damage : catalogue()) {
     SCOPED_TRACE(damage.name);
-    testing::write_file(source, damage.source);
-    testing::write_file(dest, old_dest);
-    testing::ChildEnd end = testing::run_reelfix_in_child({source, dest}, options);
-
-    ASSERT_TRUE(end.exited) << "ended by signal " << end.signal << "\n" << end.output;
-    ASSERT_TRUE(end.status == 0 || end.status == 3) << end.status << "\n" << end.output << end.error;
-    EXPECT_EQ(end.error, "");
-    if (end.status == 3) {
-      // The refusal is the last thing said: not a header value or a warning that came before.
-      const std::string message = last_line(end.output);
-      EXPECT_TRUE(!message.empty() && end.output.back() == '\n') << "no message";
-      EXPECT_EQ(message.find("= "), std::string::npos) << "no message after the values";
-      EXPECT_NE(message.rfind("Warning", 0), 0u) << "no message after the warnings";
-      EXPECT_EQ(testing::read_file(dest), old_dest);
-    } else {
-      EXPECT_EQ(testing::check_camera_file(testing::read_file(dest)), "");
-    }
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
+    testing::write_file(dir.path("in.avi"), damage.source);
+    testing::ChildEnd end = convert_and_check(dir);
+    if (::testing::Test::HasFatalFailure() || !end.exited) return;
   }
+}
+
+// Sources of gigabytes that take almost no disk: the bytes that matter are written, the rest is
+// a hole in the file, which reads as zeros. Too large for the catalogue above, which keeps its
+// sources in memory, and for the fuzzer.
+
+// Writes each run of bytes at its offset into a new file of `length` bytes.
+void write_sparse(const std::string& path, std::uint64_t length,
+                  const std::vector<std::pair<std::uint64_t, Bytes>>& runs) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + path);
+  bool written = ftruncate(fd, static_cast<off_t>(length)) == 0;
+  for (const auto& [offset, bytes] : runs) {
+    written = written && pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
+                             static_cast<ssize_t>(bytes.size());
+  }
+  ::close(fd);
+  if (!written) throw std::runtime_error("cannot write " + path);
+}
+
+// A source's bytes up to its movie list (the header area and the chunks behind it), with the
+// movie list's offset.
+struct Front {
+  Bytes bytes;
+  BuiltSource whole;
+};
+Front front_of(const SourcePlan& plan) {
+  Front front{{}, testing::build_source(plan)};
+  const std::uint32_t movie_list = front.whole.movi_fourcc - 8;
+  front.bytes.assign(front.whole.bytes.begin(), front.whole.bytes.begin() + movie_list);
+  return front;
+}
+
+// A walk to the movie list over gigabytes of zeros or millions of empty chunks ends quickly,
+// and prints a bounded amount of search text.
+TEST(DamagedSource, LongWalksEndQuicklyAndQuietly) {
+  testing::TempDir dir;
+  {
+    SCOPED_TRACE("5 GB of zeros where the movie list should be");
+    const Front front = front_of(testing::standard_source(15));
+    write_sparse(dir.path("in.avi"), std::uint64_t{5} << 30, {{0, front.bytes}});
+    testing::ChildEnd end = convert_and_check(dir);
+    EXPECT_EQ(end.status, 3);
+    EXPECT_LT(end.output_bytes, 4096u);
+  }
+  {
+    SCOPED_TRACE("256 MiB of empty JUNK chunks before the movie list");
+    const Front front = front_of(testing::standard_source(15));
+    constexpr std::uint64_t kRun = 256 << 20;
+    Bytes block;
+    for (int i = 0; i < (1 << 20) / 8; ++i) block.insert(block.end(), {'J', 'U', 'N', 'K', 0, 0, 0, 0});
+    std::vector<std::pair<std::uint64_t, Bytes>> runs = {{0, front.bytes}};
+    for (std::uint64_t at = 0; at < kRun; at += block.size()) {
+      runs.emplace_back(front.bytes.size() + at, block);
+    }
+    const Bytes& whole = front.whole.bytes;
+    runs.emplace_back(front.bytes.size() + kRun, Bytes(whole.begin() + front.bytes.size(), whole.end()));
+    write_sparse(dir.path("in.avi"), whole.size() + kRun, runs);
+    testing::ChildEnd end = convert_and_check(dir);
+    EXPECT_EQ(end.status, 0);
+    // 33.5 million steps: the first 1000 print, then one in 4096; 37 bytes each.
+    EXPECT_LT(end.output_bytes, 1u << 20);
+  }
+}
+
+// The limits, and at most 8 MiB of heap and other private data. AddressSanitizer's shadow
+// memory counts there too, so its builds leave that limit out.
+testing::ChildOptions within_8_mib() {
+  testing::ChildOptions options = limited();
+  if (!testing::kAddressSanitizerBuild) options.data_limit = 8 << 20;
+  return options;
+}
+
+// However long the index, the program keeps only what the movie uses: memory stays small.
+TEST(DamagedSource, AHugeIndexTakesLittleMemory) {
+  testing::TempDir dir;
+  {
+    SCOPED_TRACE("16.7 million zero entries (neither 00dc nor 01wb) behind one second");
+    BuiltSource built = testing::build_source(testing::standard_source(15));
+    constexpr std::uint64_t kExtra = 1 << 24;
+    const std::uint64_t entries = 16 + kExtra;
+    store_u32(built.bytes.data() + built.size_fields.at("idx1"),
+              static_cast<std::uint32_t>(entries * IndexEntry::kSize));
+    write_sparse(dir.path("in.avi"), built.bytes.size() + kExtra * IndexEntry::kSize,
+                 {{0, built.bytes}});
+    testing::ChildEnd end = convert_and_check(dir, within_8_mib());
+    EXPECT_EQ(end.status, 0);
+    EXPECT_NE(end.output.find("\n" + std::to_string(entries) + " chunks found in AVI index\n"),
+              std::string::npos);
+  }
+  {
+    SCOPED_TRACE("180 seconds of audio in 1,984,320 chunks of one byte");
+    SourcePlan plan = testing::standard_source(2700, 16, 0);
+    plan.movie.push_back({"01wb", Bytes{0x42}});
+    std::vector<std::size_t> order(plan.movie.size() - 1);
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    order.insert(order.end(), std::size_t{MAX_SECONDS} * AUDIO_RATE, plan.movie.size() - 1);
+    plan.index_order = order;
+    testing::write_file(dir.path("in.avi"), testing::build_source(plan).bytes);
+    testing::ChildEnd end = convert_and_check(dir, within_8_mib());
+    EXPECT_EQ(end.status, 0);
+  }
+}
+
+// A movie that cannot fit a RIFF file is refused from the index alone: no buffer for its
+// frames, no byte of it written.
+TEST(DamagedSource, AMovieOver4GBIsRefusedBeforeItIsWritten) {
+  testing::TempDir dir;
+  const Front front = front_of(testing::standard_source(0));
+  constexpr std::uint32_t kFrame = 0x80000000;  // 2 GiB
+  Bytes movie_head;
+  auto u32 = [](Bytes& b, std::uint32_t v) {
+    b.resize(b.size() + 4);
+    store_u32(b.data() + b.size() - 4, v);
+  };
+  auto id = [](Bytes& b, const char* text) { b.insert(b.end(), text, text + 4); };
+  id(movie_head, "LIST");
+  u32(movie_head, 4 + 8 + kFrame);
+  id(movie_head, "movi");
+  id(movie_head, "00dc");
+  u32(movie_head, kFrame);
+  Bytes index;
+  id(index, "idx1");
+  u32(index, 15 * IndexEntry::kSize);
+  for (int i = 0; i < 15; ++i) {  // one second of frames, each of them the one 2 GiB chunk
+    id(index, "00dc");
+    u32(index, AVIIF_KEYFRAME);
+    u32(index, 4);
+    u32(index, kFrame);
+  }
+  const std::uint64_t index_at = front.bytes.size() + movie_head.size() + kFrame;
+  const Bytes picture_start = {0xFF, 0xD8};  // what a frame must begin with
+  write_sparse(dir.path("in.avi"), index_at + index.size(),
+               {{0, front.bytes},
+                {front.bytes.size(), movie_head},
+                {front.bytes.size() + movie_head.size(), picture_start},
+                {index_at, index}});
+  testing::ChildEnd end = convert_and_check(dir, within_8_mib());
+  EXPECT_EQ(end.status, 3);
+  EXPECT_NE(last_line(end.output).find("(4 GB)"), std::string::npos) << end.output;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Runs that end before the movie is complete: the destination's file system refuses to take
-// more, or the user interrupts. Either way no temporary file is left and an existing
-// destination keeps its content.
+// Runs in a hostile setting: the destination's file system refuses to take more, the user
+// interrupts, the process starts without standard descriptors. No temporary file is left, an
+// existing destination keeps its content unless a complete movie replaces it, and a movie is
+// never mixed with console text.
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -28,7 +29,9 @@ TEST(FailedRun, AFullFileSystemEndsWithStatus4AndOneLineNamingTheDestination) {
   const std::size_t full_size = testing::convert_bytes(source).dest.size();
   ASSERT_GT(full_size, 2u * 256 * 1024);  // more than the destination's write buffer holds
 
-  // Nothing fits; the first block fails; a later block fails; only the last patch fails.
+  // Nothing fits; the first block fails; a later block fails; only the last patch fails. The
+  // limit's signal, SIGXFSZ, keeps its default action in the child: the program must not die
+  // of it.
   for (std::uint64_t limit : {std::uint64_t{0}, std::uint64_t{4096}, std::uint64_t{300000},
                               std::uint64_t{full_size - 1}}) {
     SCOPED_TRACE(limit);
@@ -45,6 +48,30 @@ TEST(FailedRun, AFullFileSystemEndsWithStatus4AndOneLineNamingTheDestination) {
     EXPECT_EQ(testing::read_file(dir.path("out.avi")), kOldDest);
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
   }
+}
+
+// Started with standard input and output closed, the program must not take descriptor 1 for a
+// file of its own: the warnings of 1050 frames without FF DA (more than 64 KiB of text) would
+// be written into the movie.
+TEST(FailedRun, ClosedStandardDescriptorsKeepTheConsoleOutOfTheMovie) {
+  testing::SourcePlan plan = testing::standard_source(1050, 300);
+  for (auto& chunk : plan.movie) {
+    if (chunk.id == "00dc") chunk.payload = testing::jpeg_like_frame(300, static_cast<std::size_t>(-1));
+  }
+  const Bytes source = testing::build_source(plan).bytes;
+  testing::TempDir dir;
+  testing::write_file(dir.path("in.avi"), source);
+  testing::ChildOptions options;
+  options.close_input_and_output = true;
+  testing::ChildEnd end =
+      testing::run_reelfix_in_child({dir.path("in.avi"), dir.path("out.avi")}, options);
+  EXPECT_TRUE(end.exited) << end.signal;
+  EXPECT_EQ(end.status, 0) << end.error;
+  EXPECT_EQ(end.error, "");
+  EXPECT_TRUE(testing::without_date(testing::read_file(dir.path("out.avi"))) ==
+              testing::without_date(testing::convert_bytes(source).dest))
+      << "the movie differs from one converted with all descriptors open";
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
 }
 
 // Bytes waiting in the pipe.
@@ -77,7 +104,7 @@ void wait_until_stuck(const testing::Child& child) {
 
 TEST(FailedRun, AnInterruptRemovesTheTemporaryFile) {
   const Bytes source = source_that_gets_stuck();
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGXCPU}) {
     SCOPED_TRACE(signal_number);
     testing::TempDir dir;
     testing::write_file(dir.path("in.avi"), source);
@@ -93,6 +120,30 @@ TEST(FailedRun, AnInterruptRemovesTheTemporaryFile) {
     EXPECT_EQ(testing::read_file(dir.path("out.avi")), kOldDest);
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
   }
+}
+
+// Another program cuts the source while it is converted: the frames it no longer holds are a
+// read error, not a movie of zero-filled frames. The run is held, as above, by the warnings of
+// frames without FF DA; it has read at most 2000 frames and a window of the source by then,
+// and the source is cut to its first 2 MB.
+TEST(FailedRun, ASourceCutDuringTheConversionIsAReadError) {
+  testing::SourcePlan plan = testing::standard_source(2700, 5000);
+  for (auto& chunk : plan.movie) {
+    if (chunk.id == "00dc") chunk.payload = testing::jpeg_like_frame(5000, static_cast<std::size_t>(-1));
+  }
+  testing::TempDir dir;
+  testing::write_file(dir.path("in.avi"), testing::build_source(plan).bytes);
+  testing::write_file(dir.path("out.avi"), kOldDest);
+  testing::Child child = testing::start_reelfix({dir.path("in.avi"), dir.path("out.avi")});
+  wait_until_stuck(child);
+  ASSERT_EQ(truncate(dir.path("in.avi").c_str(), 2 << 20), 0);
+  testing::ChildEnd end = testing::finish(child);
+  EXPECT_TRUE(end.exited) << end.signal;
+  EXPECT_EQ(end.status, 4);
+  EXPECT_EQ(end.error, "Error: reading '" + dir.path("in.avi") +
+                           "' failed: the file became shorter during the conversion\n");
+  EXPECT_EQ(testing::read_file(dir.path("out.avi")), kOldDest);
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.avi", "out.avi"}));
 }
 
 // A process started with SIGINT ignored keeps ignoring it while it converts; SIGTERM still

@@ -188,6 +188,10 @@ TEST(FrontEnd, FilesThatCannotBeOpenedOrCreatedEndWithStatus3AndTheReason) {
       {dir.path("in.avi"), dir.path("folder"),
        "Error creating output file " + dir.path("folder") + "\n",
        "Error: creating '" + dir.path("folder") + "' failed: Is a directory\n"},
+      {"", dir.path("out.avi"), "Error opening the file \n",
+       "Error: opening '' failed: the name is empty\n"},
+      {dir.path("in.avi"), "", "Error creating output file \n",  // refused before the movie
+       "Error: creating '' failed: the name is empty\n"},
   };
   for (const Case& c : cases) {
     CapturedConsole captured;

@@ -20,14 +20,13 @@ using testing::standard_source;
 // the header texts and what they left in the state.
 struct ScanRun {
   bool scanned = false;
-  bool gathered = false;
+  bool checked = false;  // check_audio
   std::string output;  // from the first search text on
   std::uint64_t movi_base = 0;
   std::uint32_t index_entry_count = 0;
   std::size_t kept_entries = 0;
   std::uint64_t audio_bytes = 0;
   std::uint32_t frame_count = 0;
-  Bytes audio_data;
   std::string source_name;
 };
 
@@ -48,15 +47,14 @@ ScanRun scan(const Bytes& source) {
   flush(captured.console);
   const std::size_t header_text = captured.output.size();
   run.scanned = scan_source_index(state);
-  if (run.scanned) run.gathered = gather_audio(state);
+  if (run.scanned) run.checked = check_audio(state);
   flush(captured.console);
   run.output = captured.output.substr(header_text);
   run.movi_base = state.movi_base;
   run.index_entry_count = state.index_entry_count;
-  run.kept_entries = state.source_index.size();
+  run.kept_entries = state.source_frames.size();
   run.audio_bytes = state.audio_bytes;
   run.frame_count = state.frame_count;
-  run.audio_data = state.audio_data;
   EXPECT_EQ(position(state.dest_file), HEADER_AREA_SIZE);  // the destination is not touched
   close(state.dest_file);
   close(state.source_file);
@@ -146,6 +144,32 @@ TEST(IndexScan, AWalkThatMeetsTheEndStopsWithAMessage) {
   }
 }
 
+// Zero-filled space, as a sparse, cut or damaged file holds, reads as chunks of identifier 0
+// and size 0: the walk ends at the first, even when a movie list lies further on.
+TEST(IndexScan, ZeroFilledSpaceEndsTheWalk) {
+  SourcePlan plan = standard_source(15);
+  plan.after_header_list = {{"JUNK", Bytes(4)}, {std::string(4, '\0'), {}}};
+  testing::BuiltSource built = testing::build_source(plan);
+  const std::uint32_t zeros = built.movi_fourcc - 8 - 8;
+  ScanRun run = scan(built.bytes);
+  EXPECT_FALSE(run.scanned);
+  EXPECT_EQ(run.output, searching(zeros - 12) + searching(zeros) + kNoMovie);
+}
+
+// Every step prints its search text up to the thousandth; then only every 4096th step does.
+TEST(IndexScan, ALongWalkPrintsEveryStepOnlyAtFirst) {
+  SourcePlan plan = standard_source(15);
+  plan.after_header_list.assign(9000, Chunk{"JUNK", {}});
+  testing::BuiltSource built = testing::build_source(plan);
+  const std::uint32_t first = built.movi_fourcc - 8 - 9000 * 8;
+  ScanRun run = scan(built.bytes);
+  ASSERT_TRUE(run.scanned);
+  std::string expected;
+  for (std::uint32_t step = 0; step < 1000; ++step) expected += searching(first + 8 * step);
+  expected += searching(first + 8 * 4096) + searching(first + 8 * 8192) + found(built.movi_fourcc);
+  EXPECT_EQ(run.output.substr(0, run.output.find('\n') + 1), expected);
+}
+
 TEST(IndexScan, AMissingIndexRefusesTheSource) {
   SourcePlan plan = standard_source(15);
   plan.with_index = false;
@@ -206,13 +230,13 @@ TEST(IndexScan, FewerThanFifteenFramesAreRefusedAfterTheSummary) {
     SCOPED_TRACE(c.frames);
     ScanRun run = scan(testing::build_source(standard_source(c.frames, 100, 11024)).bytes);
     EXPECT_EQ(run.scanned, c.frames >= 15);
-    EXPECT_EQ(run.gathered, c.frames >= 15);
+    EXPECT_EQ(run.checked, c.frames >= 15);
     ASSERT_GE(run.output.size(), c.tail.size());
     EXPECT_EQ(run.output.substr(run.output.size() - c.tail.size()), c.tail);
   }
 }
 
-TEST(IndexScan, GathersTheAudioTheMovieUsesInIndexOrder) {
+TEST(IndexScan, TheMovieTakesTheAudioInIndexOrder) {
   SourcePlan plan = standard_source(31, 100, 0);
   auto filled = [](std::size_t n, std::uint8_t value) { return Bytes(n, value); };
   plan.movie.push_back({"01wb", filled(10000, 0xA1)});  // chunk 31: first in the file
@@ -224,8 +248,9 @@ TEST(IndexScan, GathersTheAudioTheMovieUsesInIndexOrder) {
   order.push_back(33);
   plan.index_order = order;
   plan.extra_index_entries = {{fourcc("02wb"), 0, 4, 7}, {fourcc("ix00"), 0, 4, 9}};
-  ScanRun run = scan(testing::build_source(plan).bytes);
-  ASSERT_TRUE(run.gathered);
+  const Bytes source = testing::build_source(plan).bytes;
+  ScanRun run = scan(source);
+  ASSERT_TRUE(run.checked);
   EXPECT_NE(run.output.find("36 chunks found in AVI index\n"
                             "Found 25000 bytes of audio data (~2 seconds) and 31 video frames "
                             "(~2 seconds)\n"),
@@ -236,19 +261,26 @@ TEST(IndexScan, GathersTheAudioTheMovieUsesInIndexOrder) {
   Bytes second = filled(10000, 0xA1);
   expected.insert(expected.end(), second.begin(), second.end());
   expected.resize(22048, 0xC3);
-  EXPECT_EQ(run.audio_data, expected);
+  const Bytes dest = testing::convert_bytes(source).dest;
+  Bytes audio = testing::chunk_payload(dest, 0);
+  const Bytes audio_2 = testing::chunk_payload(dest, 16);
+  audio.insert(audio.end(), audio_2.begin(), audio_2.end());
+  EXPECT_EQ(audio, expected);
 }
 
 TEST(IndexScan, AudioListedBeyond2GiBIsReportedAsItsTrueTotal) {
   SourcePlan plan = standard_source(15);
   plan.extra_index_entries = {{fourcc("01wb"), 0, 4, 0x80000000}, {fourcc("01wb"), 0, 4, 0x80000000}};
-  ScanRun run = scan(testing::build_source(plan).bytes);
-  ASSERT_TRUE(run.gathered);  // the movie's one second comes from the real chunk
+  const Bytes source = testing::build_source(plan).bytes;
+  ScanRun run = scan(source);
+  ASSERT_TRUE(run.checked);  // the movie's one second comes from the real chunk
   EXPECT_EQ(run.audio_bytes, 11024 + 0x100000000ull);
   EXPECT_NE(run.output.find("Found 4294978320 bytes of audio data (~389602 seconds) and 15 video "
                             "frames (~1 seconds)\n"),
             std::string::npos);
-  EXPECT_EQ(run.audio_data.size(), 11024u);
+  Bytes audio(11024);
+  for (std::size_t i = 0; i < audio.size(); ++i) audio[i] = testing::audio_sample(i);
+  EXPECT_EQ(testing::chunk_payload(testing::convert_bytes(source).dest, 0), audio);
 }
 
 TEST(IndexScan, AudioBeyondTheEndOfTheSourceRefusesIt) {
@@ -256,7 +288,7 @@ TEST(IndexScan, AudioBeyondTheEndOfTheSourceRefusesIt) {
   plan.extra_index_entries = {{fourcc("01wb"), 0, 0x00100000, 11024}};
   ScanRun run = scan(testing::build_source(plan).bytes);
   ASSERT_TRUE(run.scanned);
-  EXPECT_FALSE(run.gathered);
+  EXPECT_FALSE(run.checked);
   EXPECT_NE(run.output.find("index entry 15 "), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("'" + run.source_name + "' is damaged.\n"), std::string::npos);
 }

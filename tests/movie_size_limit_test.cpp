@@ -11,46 +11,66 @@
 namespace reelfix {
 namespace {
 
-// 35 seconds whose first 34 bring the movie list to 4294956270 bytes: within the limit for
-// frames (2^32 - 1 - 2056 - 35 * 256 = 4294956279), but the next audio chunk of 11032 bytes
-// takes it past 2^32. A writer that counted only the frames against the limit wrapped its
-// 32-bit movie size there and completed a movie whose sizes and index were wrong.
-TEST(MovieSizeLimit, AnAudioChunkThatWouldPassTheLimitIsRefused) {
-  constexpr std::uint32_t kLarge = 8420739;  // 509 frames of this and one of kTuned
-  constexpr std::uint32_t kTuned = kLarge + 208;
-  static_assert(4 + 34 * (AUDIO_RATE + 8) + 510 * 8 + 509ull * kLarge + kTuned == 4294956270ull);
+constexpr char kTooLarge[] = "would be larger than an AVI file can be (4 GB)";
 
-  testing::TempDir dir;
-  // Two frame chunks without FF DA, so they are copied unchanged: their lengths stay exact.
-  // The first one the movie uses opens a JPEG picture, as a frame must.
-  testing::Bytes source(8 + kLarge + 8 + kTuned, 0);
-  source[8 + kLarge + 8] = 0xFF;
-  source[8 + kLarge + 9] = 0xD8;
-  testing::write_file(dir.path("in.avi"), source);
-
-  testing::CapturedConsole captured;
-  ConversionState state(captured.console, testing::pinned_time);
-  state.source_name = dir.path("in.avi");
-  ASSERT_TRUE(open_source(state.source_file, state.source_name, testing::ignored_reason()));
-  state.dest_file.handle.native = ::open("/dev/null", O_WRONLY);
-  state.dest_file.handle.name = dir.path("out.avi");
-  ASSERT_GE(state.dest_file.handle.native, 0);
-  seek(state.dest_file, HEADER_AREA_SIZE);
-
-  state.movi_base = 0;  // the source's chunk offsets count from its first byte
-  state.frame_count = 35 * FRAMES_PER_SECOND;
-  for (std::uint32_t i = 0; i < state.frame_count; ++i) {
-    const bool tuned = i == 0;
-    state.source_index.push_back(
-        {fourcc("00dc"), AVIIF_KEYFRAME, tuned ? 8 + kLarge : 0, tuned ? kTuned : kLarge});
+// 35 seconds of one source frame of `length` bytes, listed 525 times. The frame opens a JPEG
+// picture (FF D8), and its scan follows at once (FF DA) when `marker`, so that each copy is
+// stored with the 420-byte segment.
+struct LargeMovie {
+  LargeMovie(std::uint32_t length, bool marker) {
+    testing::Bytes source(8 + length, 0);
+    source[8] = 0xFF;
+    source[8 + 1] = 0xD8;
+    if (marker) {
+      source[8 + 2] = 0xFF;
+      source[8 + 3] = 0xDA;
+    }
+    testing::write_file(dir.path("in.avi"), source);
+    state.source_name = dir.path("in.avi");
+    EXPECT_TRUE(open_source(state.source_file, state.source_name, testing::ignored_reason()));
+    state.dest_file.handle.native = ::open("/dev/null", O_WRONLY);
+    state.dest_file.handle.name = dir.path("out.avi");
+    EXPECT_GE(state.dest_file.handle.native, 0);
+    seek(state.dest_file, HEADER_AREA_SIZE);
+    state.movi_base = 0;  // the source's chunk offsets count from its first byte
+    state.frame_count = 35 * FRAMES_PER_SECOND;
+    for (std::uint32_t i = 0; i < state.frame_count; ++i) state.source_frames.push_back({0, length, i});
+  }
+  ~LargeMovie() {
+    close(state.dest_file);
+    close(state.source_file);
+  }
+  std::string output() {
+    flush(captured.console);
+    return captured.output;
   }
 
-  EXPECT_FALSE(write_movie(state));
-  flush(captured.console);
-  EXPECT_NE(captured.output.find("would be larger than an AVI file can be (4 GB)"),
-            std::string::npos);
-  close(state.dest_file);
-  close(state.source_file);
+  testing::TempDir dir;
+  testing::CapturedConsole captured;
+  ConversionState state{captured.console, testing::pinned_time};
+};
+
+// The file would be 2068 + 35 * (11032 + 256) + 525 * (8 + length) bytes with every frame as it
+// is, and 525 * 420 more with the segment in each: the limit is 2^32 - 1 + 8.
+
+// 525 frames of 8180200 bytes: 4295006348 bytes, too long by the index alone. Refused before a
+// byte of the movie is written.
+TEST(MovieSizeLimit, AMovieTooLargeByItsIndexIsRefusedBeforeItIsWritten) {
+  static_assert(2068 + 35 * (11032 + 256) + 525ull * (8 + 8180200) == 4295006348ull);
+  LargeMovie movie(8180200, false);
+  EXPECT_FALSE(write_movie(movie.state));
+  EXPECT_NE(movie.output().find(kTooLarge), std::string::npos);
+  EXPECT_EQ(position(movie.state.dest_file), HEADER_AREA_SIZE);
+}
+
+// 525 frames of 8180000 bytes: 4294901348 bytes as they are, within the limit, but each receives
+// the segment, which takes the movie 220500 bytes further, past it. A writer that counted only
+// the index would complete a movie whose 32-bit sizes had wrapped.
+TEST(MovieSizeLimit, AMoviePastTheLimitByItsTableSegmentsIsRefused) {
+  static_assert(2068 + 35 * (11032 + 256) + 525ull * (8 + 8180000) == 4294901348ull);
+  LargeMovie movie(8180000, true);
+  EXPECT_FALSE(write_movie(movie.state));
+  EXPECT_NE(movie.output().find(kTooLarge), std::string::npos);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "convert/jpeg_fixup.h"
 #include "tests/camera_file_check.h"
 #include "tests/test_support.h"
@@ -18,12 +20,7 @@ using testing::standard_source;
 
 std::uint32_t u32(const Bytes& file, std::size_t at) { return load_u32(file.data() + at); }
 
-// The payload of destination index entry i.
-Bytes payload(const Bytes& file, std::size_t i) {
-  const std::size_t index = 2056 + u32(file, 2052) + 8;
-  const std::size_t chunk = 2056 + u32(file, index + i * 16 + 8);
-  return Bytes(file.begin() + chunk + 8, file.begin() + chunk + 8 + u32(file, chunk + 4));
-}
+Bytes payload(const Bytes& file, std::size_t i) { return testing::chunk_payload(file, i); }
 
 // What fix_jpeg_frame makes of a frame, for comparison with a stored one.
 Bytes fixed(const Bytes& frame) {
@@ -138,14 +135,46 @@ TEST(MovieWriter, StopsAt180Seconds) {
   EXPECT_EQ(last_audio[11023], testing::audio_sample(180 * 11024 - 1));
 }
 
-TEST(MovieWriter, AFrameLargerThanTheLeastBufferIsConvertedWhole) {
-  SourcePlan plan = standard_source(15, 500);
-  plan.movie[3].payload = testing::jpeg_like_frame(200001, 600);
-  Conversion result = convert_bytes(testing::build_source(plan).bytes);
-  ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
-  EXPECT_EQ(check_camera_file(result.dest), "");
-  EXPECT_EQ(payload(result.dest, 3), fixed(plan.movie[3].payload));
-  EXPECT_EQ(payload(result.dest, 3).size(), 200424u);
+// Larger than the staging buffer of 128 KiB that a frame once had, and larger than the 1 MiB
+// window in which the source is read.
+TEST(MovieWriter, AFrameLargerThanAnyBufferIsConvertedWhole) {
+  for (std::size_t size : {std::size_t{200001}, std::size_t{1500001}}) {
+    SCOPED_TRACE(size);
+    SourcePlan plan = standard_source(15, 500);
+    plan.movie[3].payload = testing::jpeg_like_frame(size, 600);
+    Conversion result = convert_bytes(testing::build_source(plan).bytes);
+    ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
+    EXPECT_EQ(check_camera_file(result.dest), "");
+    EXPECT_TRUE(payload(result.dest, 3) == fixed(plan.movie[3].payload));
+    EXPECT_EQ(payload(result.dest, 3).size(), fixed_frame_length(size));
+  }
+}
+
+// The movie does not depend on where the source keeps its chunks: audio next to its frames, or
+// all of it behind all frames, megabytes away (each piece then read by itself), gives the same
+// file as long as the index lists the chunks in the same order.
+TEST(MovieWriter, WhereTheSourceKeepsItsChunksDoesNotChangeTheMovie) {
+  SourcePlan interleaved = standard_source(90, 30000, 6 * AUDIO_RATE - 100);
+  std::uint8_t seed = 0;
+  for (auto& chunk : interleaved.movie) {
+    if (chunk.id == "00dc") chunk.payload = testing::jpeg_like_frame(30000 + seed % 7, 2 + seed % 5, seed);
+    ++seed;
+  }
+  SourcePlan apart = interleaved;
+  std::stable_partition(apart.movie.begin(), apart.movie.end(),
+                        [](const testing::Chunk& chunk) { return chunk.id == "00dc"; });
+  Conversion first = convert_bytes(testing::build_source(interleaved).bytes);
+  Conversion second = convert_bytes(testing::build_source(apart).bytes);
+  ASSERT_EQ(first.status, ExitStatus::kCompleted) << first.output;
+  ASSERT_EQ(second.status, ExitStatus::kCompleted) << second.output;
+  EXPECT_EQ(check_camera_file(first.dest), "");
+  EXPECT_TRUE(first.dest == second.dest);
+  auto texts = [](const std::string& output) { return output.substr(0, output.rfind("Wrote")); };
+  EXPECT_EQ(texts(first.output), texts(second.output));  // the last line names the directory
+  EXPECT_TRUE(payload(first.dest, 16 * 5 + 15) == fixed(interleaved.movie[5 * 16 + 15].payload));
+  Bytes audio = payload(first.dest, 16 * 5);
+  EXPECT_EQ(audio[AUDIO_RATE - 101], testing::audio_sample(6 * AUDIO_RATE - 101));
+  EXPECT_EQ(Bytes(audio.end() - 100, audio.end()), Bytes(100, 0x80));
 }
 
 TEST(MovieWriter, MissingAudioBecomesSilence) {

@@ -100,6 +100,19 @@ Conversion convert_bytes(const Bytes& source) {
   return result;
 }
 
+Bytes chunk_payload(const Bytes& dest, std::size_t i) {
+  auto u32 = [&](std::size_t at) { return load_u32(dest.data() + at); };
+  const std::size_t index = 2056 + u32(2052) + 8;
+  const std::size_t chunk = 2056 + u32(index + i * 16 + 8);
+  return Bytes(dest.begin() + static_cast<long>(chunk + 8),
+               dest.begin() + static_cast<long>(chunk + 8 + u32(chunk + 4)));
+}
+
+Bytes without_date(Bytes bytes) {
+  if (bytes.size() >= 345) std::fill(bytes.begin() + 320, bytes.begin() + 345, 0);
+  return bytes;
+}
+
 namespace {
 
 std::string quote(const std::string& argument) {

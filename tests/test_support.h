@@ -57,6 +57,13 @@ struct Conversion {
 // Writes the source into a scratch directory and converts it to a destination beside it.
 Conversion convert_bytes(const Bytes& source);
 
+// The payload of the chunk that entry i of a destination's index names.
+Bytes chunk_payload(const Bytes& dest, std::size_t i);
+
+// The bytes with the destination's date text (offset 320, 25 bytes) zeroed: the only part of a
+// destination that depends on the clock, which the reelfix program reads for real.
+Bytes without_date(Bytes bytes);
+
 // Runs a program with the arguments; the status and both streams. `workdir`, when given, is its
 // current directory.
 struct ProgramRun {
