@@ -207,13 +207,17 @@ def measure(timer, commands, rounds):
             timed_run(timer, commands[(i + r) % len(commands)])
 
 
-def print_table(title, commands):
+def print_table(title, commands, unit="ms"):
+    """Times in milliseconds, or in seconds with unit="s"."""
+    scale = 1000 if unit == "ms" else 1
+    width = max([26] + [len(c.label) + 2 for c in commands])
     print(title)
-    print(f"  {'':<26}{'wall median':>12}{'min':>10}{'max':>10}{'CPU median':>12}{'peak RSS':>11}")
+    print(f"  {'':<{width}}{'wall median':>12}{'min':>10}{'max':>10}{'CPU median':>12}"
+          f"{'peak RSS':>11}")
     for c in commands:
-        print(f"  {c.label:<26}{c.median_ms():>9.1f} ms{min(c.times) * 1000:>7.1f} ms"
-              f"{max(c.times) * 1000:>7.1f} ms{c.median_cpu_ms():>9.1f} ms"
-              f"{max(c.peaks) / 1024:>8.2f} MB")
+        print(f"  {c.label:<{width}}{c.median_ms() * scale / 1000:>9.1f} {unit:<2}"
+              f"{min(c.times) * scale:>7.1f} {unit:<2}{max(c.times) * scale:>7.1f} {unit:<2}"
+              f"{c.median_cpu_ms() * scale / 1000:>9.1f} {unit:<2}{max(c.peaks) / 1024:>8.2f} MB")
 
 
 def outputs_agree(a, b):
@@ -341,7 +345,7 @@ def measure_prep(args, timer, cache, reelfix, reelprep):
                 Command("FFmpeg + reelfix", ["sh", "-c", two_step], out)]
     measure(timer, commands, args.prep_rounds)
     print_table(f"reelprep: {os.path.basename(mp4)} ({os.path.getsize(mp4) / 1e6:.1f} MB)",
-                commands)
+                commands, unit="s")
     print(f"  reelprep / FFmpeg + reelfix: {ratio(commands[0], commands[1])}"
           "  (target: at most 1.00 per round)")
     for path in (source, out):
@@ -350,16 +354,17 @@ def measure_prep(args, timer, cache, reelfix, reelprep):
 
     # Peak memory: one run each; every movie of the 20-minute input is written and removed.
     pair = []
-    for path in (short, long):
+    for path, seconds in ((short, PREP_SECONDS), (long, PREP_LONG_SECONDS)):
         first = os.path.join(cache, "prep-part-0001.avi")
-        command = Command(f"reelprep {os.path.basename(path)}", [reelprep, "-q", "-y", path, first],
+        command = Command(f"reelprep {seconds // 60} min", [reelprep, "-q", "-y", path, first],
                           first)
         timed_run(timer, command)
         for name in os.listdir(cache):
             if name.startswith("prep-part-"):
                 os.remove(os.path.join(cache, name))
         pair.append(command)
-    print_table("reelprep's peak memory, 3 and 20 minutes (one run each, all parts written)", pair)
+    print_table(f"reelprep's peak memory: {os.path.basename(short)}, {os.path.basename(long)} "
+                "(one run each, every movie written)", pair, unit="s")
     print(f"  20 min / 3 min peak memory: {max(pair[1].peaks) / max(pair[0].peaks):.2f}"
           "  (target: about 1)")
     print()
