@@ -36,6 +36,18 @@ void write_silence(Part& part, std::int64_t n) {
 // lets it go.
 void finish_front(Parts& parts) {
   Part& part = *parts.open.front();
+  // A part the length of the input did not foresee has its name checked now, when the movies
+  // before it are complete.
+  if (part.number > parts.planned) {
+    if (platform::same_file(parts.input_name, part.name)) {
+      throw PrepError(ExitStatus::kSameFile,
+                      "Error: '" + parts.input_name + "' and '" + part.name + "' are one file.");
+    }
+    if (!parts.overwrite && platform::name_exists(part.name)) {
+      throw PrepError(ExitStatus::kRefused,
+                      "Error: '" + part.name + "' exists; give -y to replace it.");
+    }
+  }
   write_silence(part, part.frames / FRAMES_PER_SECOND * AUDIO_RATE - part.samples);
   close_source_writer(part.writer);
   parts.convert(part);
@@ -58,11 +70,6 @@ Part& part_numbered(Parts& parts, int number) {
   auto part = std::make_unique<Part>();
   part->number = number;
   part->name = part_name(parts.first_name, number);
-  // A part the length of the input did not foresee: its name is checked now.
-  if (number > parts.planned && !parts.overwrite && platform::name_exists(part->name)) {
-    throw PrepError(ExitStatus::kRefused,
-                    "Error: '" + part->name + "' exists; give -y to replace it.");
-  }
   open_source_writer(part->writer, part->name);
   parts.open.push_back(std::move(part));
   return *parts.open.back();

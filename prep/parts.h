@@ -49,6 +49,7 @@ struct Part {
 };
 
 struct Parts {
+  std::string input_name;                  // no part may be the input
   std::string first_name;                  // the output as given: the first part's name
   int planned = 1;                         // the parts whose names were checked before the run
   bool overwrite = false;                  // -y: existing movies may be replaced

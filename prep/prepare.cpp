@@ -164,6 +164,7 @@ void plan_movies(Preparation& p) {
   p.progress.total_seconds = total;
   const std::vector<std::string> names = planned_names(p, total);
   check_names(p, names);
+  p.parts.input_name = p.options.input;
   p.parts.first_name = p.options.output;
   p.parts.planned = static_cast<int>(names.size());
   p.parts.overwrite = p.options.overwrite;

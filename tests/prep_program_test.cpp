@@ -409,6 +409,35 @@ TEST(PrepProgram, EveryPartsNameIsCheckedBeforeAnyWork) {
                                                    "cmd.err", "cmd.out"}));
 }
 
+TEST(PrepProgram, APartTheLengthDidNotForeseeIsCheckedWhenItsTurnComes) {
+  REQUIRE_FFMPEG();
+  TempDir dir;
+  // Two MPEG-TS recordings of 100 seconds joined end to end: the file claims the length of one,
+  // so only one movie is foreseen; the clock starting again gives two.
+  const std::string piece = make_input(dir, "piece.ts",
+                                       "-f lavfi -i color=gray:s=64x48:r=10 -f lavfi -i "
+                                       "sine=sample_rate=8000 -t 100 -c:v mpeg2video -c:a mp2");
+  Bytes joined = testing::read_file(piece);
+  joined.insert(joined.end(), joined.begin(), joined.end());
+  const std::string input = dir.path("joined.ts");
+  testing::write_file(input, joined);
+  const std::string first = dir.path("movie.avi");
+  const std::string second = dir.path("movie-2.avi");
+  const Bytes old = {'o', 'l', 'd'};
+  testing::write_file(second, old);
+  testing::ProgramRun run = run_reelprep({input, first});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.error, "Error: '" + second + "' exists; give -y to replace it.\n");
+  // The movie made before stays, and the summary names it.
+  EXPECT_EQ(run.output.find("Wrote 180 seconds to '" + first + "'"), 0u) << run.output;
+  expect_camera_movie(first, 180, dir);
+  EXPECT_EQ(testing::read_file(second), old);
+
+  run = run_reelprep({"-y", input, first});
+  ASSERT_EQ(run.status, 0) << run.error;
+  expect_camera_movie(second, 20, dir);
+}
+
 TEST(PrepProgram, AnUprightPhoneVideoStandsUpright) {
   REQUIRE_FFMPEG();
   struct Case {
