@@ -1,5 +1,6 @@
 #include "convert/jpeg_fixup.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace reelfix {
@@ -56,82 +57,142 @@ static_assert(HUFFMAN_SEGMENT_SIZE == 4 + 2 * (17 + 12) + 2 * (17 + 162));
 
 namespace {
 
-constexpr std::size_t kNoScan = static_cast<std::size_t>(-1);
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-// The index of the first FF DA pair in the n bytes at `data`, or n when there is none. A plain
-// byte search: markers are not followed from segment to segment, so a pair inside an earlier
-// segment's payload is found as well.
-std::size_t search_start_of_scan(const std::uint8_t* data, std::size_t n) {
-  if (n < 2) {
-    return n;
+// The walk along the marker segments from the FF D8 that opens the picture (T.81 B.1.1), to the
+// start-of-scan marker it leads to: fill bytes FF FF ... before a marker (the position is that
+// of the last FF), the standalone markers FF 01 and FF D0 to FF D7, and every other marker with
+// a big-endian length that counts itself. A payload (an EXIF thumbnail, a quantisation table)
+// may hold the pair FF DA; only the walk tells it from the real scan. The walk fails when the
+// frame does not open with FF D8 or it meets anything else: a length of less than 2 or running
+// past the end, a byte that is no marker, FF 00, FF D8 or FF D9, or the frame's end. Payloads
+// are passed over without a look at their bytes.
+using Walk = ScanFinder::Walk;
+
+// The walk expects a marker's FF at `at`; it fails when the frame has no room for the marker.
+void expect_marker(ScanFinder& f, std::size_t at) {
+  f.at = at;
+  f.walk = at + 1 >= f.length ? Walk::kFailed : Walk::kMarker;
+}
+
+void walk(ScanFinder& f, const std::uint8_t* piece, std::size_t size) {
+  std::size_t k = 0;
+  while (k < size && f.walk != Walk::kFound && f.walk != Walk::kFailed) {
+    const std::size_t i = f.fed + k;
+    if (f.walk == Walk::kMarker && i < f.at) {  // a payload
+      k += std::min(f.at - i, size - k);
+      continue;
+    }
+    const std::uint8_t b = piece[k++];
+    switch (f.walk) {
+      case Walk::kOpening:
+        if (b != (i == 0 ? 0xFF : 0xD8)) {
+          f.walk = Walk::kFailed;
+        } else if (i == 1) {
+          expect_marker(f, 2);
+        }
+        break;
+      case Walk::kMarker:
+        f.walk = b == 0xFF ? Walk::kCode : Walk::kFailed;
+        break;
+      case Walk::kCode:
+        if (b == 0xFF && f.at + 2 < f.length) {
+          f.at = i;  // a fill byte: the marker follows the last FF
+        } else if (b == 0xDA) {
+          f.walk = Walk::kFound;
+        } else if (b == 0x01 || (b >= 0xD0 && b <= 0xD7)) {
+          expect_marker(f, f.at + 2);
+        } else if (b == 0x00 || b == 0xD8 || b == 0xD9 || b == 0xFF || f.at + 4 > f.length) {
+          f.walk = Walk::kFailed;
+        } else {
+          f.walk = Walk::kLengthHigh;
+        }
+        break;
+      case Walk::kLengthHigh:
+        f.length_high = b;
+        f.walk = Walk::kLengthLow;
+        break;
+      case Walk::kLengthLow: {
+        const std::size_t segment = (std::size_t{f.length_high} << 8) | b;
+        if (segment < 2 || segment > f.length - f.at - 2) {
+          f.walk = Walk::kFailed;
+        } else {
+          expect_marker(f, f.at + 2 + segment);
+        }
+        break;
+      }
+      case Walk::kFound:
+      case Walk::kFailed:
+        break;
+    }
   }
-  // Only an FF before the last byte can start a pair lying wholly inside the frame.
-  const std::uint8_t* const last = data + (n - 1);
-  const std::uint8_t* p = data;
+}
+
+// The plain search: the first FF DA pair of the frame, also one inside an earlier segment's
+// payload, wherever the pieces divide the frame.
+void search(ScanFinder& f, const std::uint8_t* piece, std::size_t size) {
+  if (f.pair != kNone || size == 0) {
+    return;
+  }
+  if (f.last_byte_ff && piece[0] == 0xDA) {
+    f.pair = f.fed - 1;
+    return;
+  }
+  const std::uint8_t* const last = piece + (size - 1);  // a pair starts before the last byte
+  const std::uint8_t* p = piece;
   while (p < last) {
     const void* hit = std::memchr(p, 0xFF, static_cast<std::size_t>(last - p));
     if (hit == nullptr) {
-      return n;
+      break;
     }
     p = static_cast<const std::uint8_t*>(hit);
     if (p[1] == 0xDA) {
-      return static_cast<std::size_t>(p - data);
+      f.pair = f.fed + static_cast<std::size_t>(p - piece);
+      return;
     }
     ++p;
   }
-  return n;
-}
-
-// The index of the start-of-scan marker reached by following the marker segments from the
-// FF D8 that opens the picture (T.81 B.1.1): fill bytes FF FF ... before a marker (the index is
-// that of the last FF), the standalone markers FF 01 and FF D0 to FF D7, and every other marker
-// with a big-endian length that counts itself. A payload (an EXIF thumbnail, a quantisation
-// table) may hold the pair FF DA; only this walk tells it from the real scan. kNoScan when the
-// frame does not open with FF D8 or the walk meets anything else: a length of less than 2 or
-// running past the end, a byte that is no marker, FF 00, FF D8 or FF D9, or the frame's end.
-std::size_t walk_to_start_of_scan(const std::uint8_t* data, std::size_t n) {
-  if (n < 2 || data[0] != 0xFF || data[1] != 0xD8) {
-    return kNoScan;
-  }
-  std::size_t p = 2;
-  for (;;) {
-    if (p + 1 >= n || data[p] != 0xFF) {
-      return kNoScan;
-    }
-    while (p + 2 < n && data[p + 1] == 0xFF) {
-      ++p;
-    }
-    const std::uint8_t marker = data[p + 1];
-    if (marker == 0xDA) {
-      return p;
-    }
-    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-      p += 2;
-      continue;
-    }
-    if (marker == 0x00 || marker == 0xD8 || marker == 0xD9 || marker == 0xFF || p + 4 > n) {
-      return kNoScan;
-    }
-    const std::size_t segment = (std::size_t{data[p + 2]} << 8) | data[p + 3];
-    if (segment < 2 || segment > n - p - 2) {
-      return kNoScan;
-    }
-    p += 2 + segment;
-  }
-}
-
-// Where the segment goes: in front of the real start-of-scan marker when the picture's
-// segments lead to it, else in front of the first FF DA pair; n when there is no such pair.
-std::size_t find_start_of_scan(const std::uint8_t* data, std::size_t n) {
-  const std::size_t walked = walk_to_start_of_scan(data, n);
-  return walked != kNoScan ? walked : search_start_of_scan(data, n);
+  f.last_byte_ff = *last == 0xFF;
 }
 
 }  // namespace
 
+ScanFinder start_scan_finder(std::size_t frame_length) {
+  ScanFinder finder;
+  finder.length = frame_length;
+  if (frame_length < 2) {
+    finder.walk = Walk::kFailed;
+  }
+  return finder;
+}
+
+void feed_scan_finder(ScanFinder& finder, const std::uint8_t* piece, std::size_t size) {
+  walk(finder, piece, size);
+  // The walk usually reaches the scan in the frame's first bytes; the plain search is needed
+  // only where it fails, but it must see every piece until then.
+  if (finder.walk != Walk::kFound) {
+    search(finder, piece, size);
+  }
+  finder.fed += size;
+}
+
+bool scan_found(const ScanFinder& finder) {
+  return finder.walk == Walk::kFound || (finder.walk == Walk::kFailed && finder.pair != kNone) ||
+         finder.fed >= finder.length;
+}
+
+std::size_t segment_position(const ScanFinder& finder) {
+  const std::size_t scan = finder.walk == Walk::kFound ? finder.at
+                           : finder.pair != kNone      ? finder.pair
+                                                       : finder.length;
+  // A frame that begins with FF DA is not given the segment.
+  return scan == 0 ? finder.length : scan;
+}
+
 std::size_t segment_position(const std::uint8_t* frame, std::size_t n) {
-  const std::size_t scan = find_start_of_scan(frame, n);
-  return scan == 0 ? n : scan;
+  ScanFinder finder = start_scan_finder(n);
+  feed_scan_finder(finder, frame, n);
+  return segment_position(finder);
 }
 
 bool fix_jpeg_frame(const std::uint8_t* frame, std::uint8_t* output, std::size_t& length) {

@@ -37,4 +37,27 @@ bool fix_jpeg_frame(const std::uint8_t* frame, std::uint8_t* output, std::size_t
 // receive it. For writers that put the frame's pieces and the segment together themselves.
 std::size_t segment_position(const std::uint8_t* frame, std::size_t n);
 
+// The same search for a frame that arrives in consecutive pieces, one after the other, for
+// frames too large to hold at once. Feed pieces until scan_found; segment_position(finder) is
+// then what segment_position gives for the whole frame.
+struct ScanFinder {
+  enum class Walk { kOpening, kMarker, kCode, kLengthHigh, kLengthLow, kFound, kFailed };
+  std::size_t length = 0;  // the frame's
+  std::size_t fed = 0;     // bytes seen so far
+  // The walk along the marker segments: what it expects of the byte at `at` onwards.
+  Walk walk = Walk::kOpening;
+  std::size_t at = 0;  // the marker's FF (its last one, behind fill bytes)
+  std::uint8_t length_high = 0;
+  // The plain search for the first FF DA pair: where it lies, once seen.
+  std::size_t pair = static_cast<std::size_t>(-1);
+  bool last_byte_ff = false;
+};
+
+ScanFinder start_scan_finder(std::size_t frame_length);
+// Takes the next `size` bytes of the frame (no more than it has left).
+void feed_scan_finder(ScanFinder& finder, const std::uint8_t* piece, std::size_t size);
+// True when the bytes fed so far settle where the segment goes.
+bool scan_found(const ScanFinder& finder);
+std::size_t segment_position(const ScanFinder& finder);
+
 }  // namespace reelfix

@@ -30,10 +30,10 @@ const std::array<std::uint8_t, 3> kPadding{};
 // The longest file whose RIFF size (its length - 8) a 32-bit field holds.
 constexpr std::uint64_t kMaxFileLength = std::uint64_t{0xFFFFFFFF} + 8;
 
-// The window holds this many bytes of the source, or the largest frame when that is larger: a
-// second of the movie (fifteen frames and its audio) usually lies in a few hundred KiB of the
-// source, read at once. This much of it is made present in one call, since a page fault for
-// each page costs more than the reads themselves on some systems.
+// The window holds this many bytes of the source: a second of the movie (fifteen frames and its
+// audio) usually lies in a few hundred KiB of the source, read at once. A larger frame passes
+// through it in pieces. It is made present in one call, since a page fault for each page costs
+// more than the reads themselves on some systems.
 constexpr std::size_t kWindowSize = 1 << 20;
 
 // Bytes of the source: where they begin and how many.
@@ -42,14 +42,12 @@ struct Piece {
   std::size_t size = 0;
 };
 
-// Checks that every frame the movie uses lies inside the source and finds the largest, so the
-// staging buffers are made once and every frame fits them whole. The first frame with any
+// Checks that every frame the movie uses lies inside the source. The first frame with any
 // bytes must open a JPEG picture (FF D8): other video (H.264, raw) would give a movie that
 // nothing can show. False with a message when a frame lies beyond the end or is no JPEG.
-bool measure_frames(ConversionState& state, std::uint32_t frames, std::uint64_t& largest) {
+bool check_frames(ConversionState& state, std::uint32_t frames) {
   const std::uint64_t source_length = length(state.source_file);
   bool picture_checked = false;
-  largest = 0;
   for (std::uint32_t k = 0; k < frames; ++k) {
     const SourceFrame& frame = state.source_frames[k];
     std::uint64_t start = state.movi_base + frame.dwChunkOffset + 8;
@@ -73,7 +71,6 @@ bool measure_frames(ConversionState& state, std::uint32_t frames, std::uint64_t&
         return false;
       }
     }
-    largest = std::max<std::uint64_t>(largest, frame.dwChunkLength);
   }
   return true;
 }
@@ -182,6 +179,27 @@ const std::uint8_t* window_take(ConversionState& state, std::uint64_t offset, st
   return window.bytes.get() + window.region_at;
 }
 
+// A frame larger than the window goes through it in pieces, twice: once to find where the
+// segment goes, once to write it, so that memory stays the window's whatever a frame's size.
+std::size_t large_frame_segment_position(ConversionState& state, std::uint64_t offset,
+                                         std::size_t n) {
+  ScanFinder finder = start_scan_finder(n);
+  for (std::size_t done = 0; !scan_found(finder);) {
+    const std::size_t k = std::min(state.window.capacity, n - done);
+    feed_scan_finder(finder, window_take(state, offset + done, k), k);
+    done += k;
+  }
+  return segment_position(finder);
+}
+
+void put_large_frame_bytes(ConversionState& state, std::uint64_t offset, std::size_t n) {
+  for (std::size_t done = 0; done < n;) {
+    const std::size_t k = std::min(state.window.capacity, n - done);
+    put_view(state.dest_file, window_take(state, offset + done, k), k);
+    done += k;
+  }
+}
+
 }  // namespace
 
 bool write_movie(ConversionState& state) {
@@ -192,8 +210,7 @@ bool write_movie(ConversionState& state) {
   state.movi_size = 4;
   const std::uint32_t frames = state.seconds * FRAMES_PER_SECOND;
 
-  std::uint64_t largest = 0;
-  if (!measure_frames(state, frames, largest)) return false;
+  if (!check_frames(state, frames)) return false;
   // Refused from the index alone when even frames without the segment would pass the limit.
   // Within the frames' 423 bytes of leeway each, the check while writing decides.
   const DestinationSize size = destination_size(state);
@@ -216,9 +233,9 @@ bool write_movie(ConversionState& state) {
   }
   // Not zeroed: only bytes read into it are used.
   SourceWindow& window = state.window;
-  window.capacity = static_cast<std::size_t>(std::max<std::uint64_t>(kWindowSize, largest));
+  window.capacity = kWindowSize;
   window.bytes.reset(new std::uint8_t[window.capacity]);
-  platform::prefault(window.bytes.get(), std::min(window.capacity, kWindowSize));
+  platform::prefault(window.bytes.get(), window.capacity);
 
   AudioStream audio{start_index_reader(state), 0, 0, 0};
   const std::uint64_t audio_needed = std::uint64_t{state.seconds} * AUDIO_RATE;
@@ -279,12 +296,21 @@ bool write_movie(ConversionState& state) {
     std::uint64_t video_bytes = 0;  // this second's stored frames
     for (std::uint32_t j = 0; j < FRAMES_PER_SECOND; ++j) {
       const std::size_t n = frame[j].dwChunkLength;
-      const std::uint8_t* bytes =
-          n == 0 ? nullptr
-                 : window_take(state, state.movi_base + frame[j].dwChunkOffset + 8, n);
+      const std::uint64_t at = state.movi_base + frame[j].dwChunkOffset + 8;
+      const bool large = n > window.capacity;
+      const std::uint8_t* bytes = n == 0 || large ? nullptr : window_take(state, at, n);
       // The frame goes out in pieces from the window: the bytes before its start-of-scan
       // marker, the table segment, the rest and the padding up to the rounded length.
-      const std::size_t scan = n == 0 ? 0 : segment_position(bytes, n);
+      const std::size_t scan = n == 0  ? 0
+                               : large ? large_frame_segment_position(state, at, n)
+                                       : segment_position(bytes, n);
+      auto put_frame_bytes = [&](std::size_t from, std::size_t count) {
+        if (large) {
+          put_large_frame_bytes(state, at + from, count);
+        } else {
+          put_view(dst, bytes + from, count);
+        }
+      };
       const bool inserted = scan < n;
       const std::size_t length = inserted ? fixed_frame_length(n) : n;
       if (!inserted) {
@@ -295,12 +321,12 @@ bool write_movie(ConversionState& state) {
       put_u32(dst, fourcc("00dc"));
       put_u32(dst, static_cast<std::uint32_t>(length));
       if (inserted) {
-        put_view(dst, bytes, scan);
+        put_frame_bytes(0, scan);
         put_view(dst, kHuffmanSegment.data(), HUFFMAN_SEGMENT_SIZE);
-        put_view(dst, bytes + scan, n - scan);
+        put_frame_bytes(scan, n - scan);
         put_view(dst, kPadding.data(), length - n - HUFFMAN_SEGMENT_SIZE);
       } else {
-        put_view(dst, bytes, n);
+        put_frame_bytes(0, n);
       }
       state.out_index[std::size_t{second} * 16 + 1 + j] = {
           fourcc("00dc"), AVIIF_KEYFRAME, state.movi_size, static_cast<std::uint32_t>(length)};

@@ -267,6 +267,18 @@ TEST(DamagedSource, AHugeIndexTakesLittleMemory) {
   }
 }
 
+// A frame larger than the whole memory allowance passes through the writer's window in
+// pieces: the memory is the window's, whatever the frames' sizes.
+TEST(DamagedSource, AFrameLargerThanTheMemoryLimitIsConvertedInPieces) {
+  testing::TempDir dir;
+  SourcePlan plan = testing::standard_source(15, 500);
+  plan.movie[4].payload = testing::jpeg_like_frame(12 << 20, 9 << 20);
+  testing::write_file(dir.path("in.avi"), testing::build_source(plan).bytes);
+  testing::ChildEnd end = convert_and_check(dir, within_8_mib());
+  EXPECT_EQ(end.status, 0) << end.output;
+  EXPECT_EQ(end.output.find("Warning"), std::string::npos) << end.output;
+}
+
 // A movie that cannot fit a RIFF file is refused from the index alone: no buffer for its
 // frames, no byte of it written.
 TEST(DamagedSource, AMovieOver4GBIsRefusedBeforeItIsWritten) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
@@ -171,6 +172,27 @@ TEST(JpegFixup, CopiesFramesAndInsertsTablesBeforeFirstStartOfScan) {
     EXPECT_EQ(length, c.expected_length);
     expected.resize(output.size(), kUnwritten);
     EXPECT_EQ(output, expected);
+  }
+}
+
+// A frame too large to hold at once is searched a piece at a time: every way of cutting it
+// gives the place that the whole frame gives, also where a marker, its length or an FF DA
+// pair is cut in two.
+TEST(JpegFixup, APieceAtATimeFindsWhatTheWholeFrameGives) {
+  for (const Case& c : cases()) {
+    SCOPED_TRACE(c.name);
+    const std::size_t whole = segment_position(c.memory.data(), c.length);
+    for (std::size_t piece = 1; piece <= 17; ++piece) {
+      ScanFinder finder = start_scan_finder(c.length);
+      std::size_t fed = 0;
+      while (!scan_found(finder)) {
+        ASSERT_LT(fed, c.length) << "piece " << piece;
+        const std::size_t n = std::min(piece, c.length - fed);
+        feed_scan_finder(finder, c.memory.data() + fed, n);
+        fed += n;
+      }
+      EXPECT_EQ(segment_position(finder), whole) << "piece " << piece;
+    }
   }
 }
 

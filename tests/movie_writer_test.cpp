@@ -177,6 +177,49 @@ TEST(MovieWriter, WhereTheSourceKeepsItsChunksDoesNotChangeTheMovie) {
   EXPECT_EQ(Bytes(audio.end() - 100, audio.end()), Bytes(100, 0x80));
 }
 
+// Frames larger than the writer's 1 MiB window pass through it in pieces: the segment lands
+// where it lands for the whole frame, also when the walk along the segments or an FF DA pair
+// crosses from one piece to the next.
+TEST(MovieWriter, FramesLargerThanTheWindowAreStoredAsWholeFramesAre) {
+  constexpr std::size_t kMiB = 1 << 20;
+  // FF D8, forty APP1 segments of 65535 bytes whose payloads hold FF DA, then the scan.
+  Bytes segments = {0xFF, 0xD8};
+  for (int i = 0; i < 40; ++i) {
+    Bytes app1(2 + 65535, static_cast<std::uint8_t>(0x10 + i));
+    app1[0] = 0xFF;
+    app1[1] = 0xE1;
+    app1[2] = 0xFF;
+    app1[3] = 0xFF;
+    app1[100] = 0xFF;
+    app1[101] = 0xDA;
+    segments.insert(segments.end(), app1.begin(), app1.end());
+  }
+  const Bytes scan = testing::jpeg_like_frame(5000, 2);
+  segments.insert(segments.end(), scan.begin() + 2, scan.end());
+  ASSERT_GT(segments.size(), 2 * kMiB);
+  // No walkable segments; the first FF DA pair is cut by the window's edge.
+  Bytes straddling = testing::jpeg_like_frame(2 * kMiB + 777, static_cast<std::size_t>(-1));
+  straddling[kMiB - 1] = 0xFF;
+  straddling[kMiB] = 0xDA;
+  const Bytes no_pair = testing::jpeg_like_frame(3 * kMiB + 3, static_cast<std::size_t>(-1));
+
+  SourcePlan plan = standard_source(15, 700);
+  plan.movie[2].payload = segments;
+  plan.movie[5].payload = straddling;
+  plan.movie[9].payload = no_pair;
+  Conversion result = convert_bytes(testing::build_source(plan).bytes);
+  ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
+  EXPECT_EQ(check_camera_file(result.dest), "");
+  for (std::size_t i : {1u, 2u, 3u, 5u, 9u, 15u}) {
+    EXPECT_EQ(payload(result.dest, i), fixed(plan.movie[i].payload)) << i;
+  }
+  const Bytes stored = payload(result.dest, 2);
+  const std::size_t real_scan = 2 + 40 * (2 + 65535);
+  EXPECT_EQ(Bytes(stored.begin() + real_scan, stored.begin() + real_scan + 4),
+            (Bytes{0xFF, 0xE2, 0x01, 0xA2}));
+  EXPECT_NE(result.output.find("was not found in frame 8\n"), std::string::npos);
+}
+
 TEST(MovieWriter, MissingAudioBecomesSilence) {
   Conversion result = convert_bytes(testing::build_source(standard_source(15, 100, 5000)).bytes);
   ASSERT_EQ(result.status, ExitStatus::kCompleted) << result.output;
