@@ -69,14 +69,11 @@ std::size_t get_bytes(SourceFile& source, void* buffer, std::size_t n) {
   return got;
 }
 
-std::size_t get_bytes_at_least(SourceFile& source, void* buffer, std::size_t n,
-                               std::size_t want) {
-  const std::size_t got = get_bytes(source, buffer, want);
-  if (got < n) {
+void get_bytes_whole(SourceFile& source, void* buffer, std::size_t n) {
+  if (get_bytes(source, buffer, n) < n) {
     throw platform::FileError("reading", source.handle.name,
                               "the file became shorter during the conversion");
   }
-  return got;
 }
 
 void seek(SourceFile& source, std::uint64_t offset) { source.position = offset; }

@@ -62,14 +62,9 @@ bool open_source(SourceFile& source, const std::string& name, std::string& reaso
 // Fewer at the end of the source, 0 at or behind it; the rest of the buffer is left alone.
 std::size_t get_bytes(SourceFile& source, void* buffer, std::size_t n);
 
-// Reads up to `want` bytes at the position, of which the first n (n <= want) are bytes the
-// conversion has already found inside the source; returns the number read. Fewer than n mean
-// that another program cut the file meanwhile: FileError.
-std::size_t get_bytes_at_least(SourceFile& source, void* buffer, std::size_t n, std::size_t want);
-// Reads exactly n such bytes.
-inline void get_bytes_whole(SourceFile& source, void* buffer, std::size_t n) {
-  get_bytes_at_least(source, buffer, n, n);
-}
+// Reads exactly n bytes at the position, bytes the conversion has already found inside the
+// source. Fewer mean that another program cut the file meanwhile: FileError.
+void get_bytes_whole(SourceFile& source, void* buffer, std::size_t n);
 
 void seek(SourceFile& source, std::uint64_t offset);
 std::uint64_t position(const SourceFile& source);
