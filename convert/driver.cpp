@@ -48,6 +48,18 @@ void report_failure(Console& console, const std::string& operation, const std::s
   report_error_line(console, "Error: " + operation + " '" + file_name + "' failed: " + reason);
 }
 
+// A source that cannot be opened, or a destination that cannot be created: the plain text on
+// standard output, the reason on standard error.
+void refuse_source(Console& console, const std::string& name, const std::string& reason) {
+  report_line(console, {"Error opening the file ", name});
+  report_failure(console, "opening", name, reason);
+}
+
+void refuse_destination(Console& console, const std::string& name, const std::string& reason) {
+  report_line(console, {"Error creating output file ", name});
+  report_failure(console, "creating", name, reason);
+}
+
 }  // namespace
 
 Outcome convert_avi(const std::string& source_name, const std::string& dest_name,
@@ -55,27 +67,23 @@ Outcome convert_avi(const std::string& source_name, const std::string& dest_name
   // An empty name names no file. The system would take an empty destination as the current
   // directory for the temporary file and refuse it only when the movie is complete.
   if (source_name.empty()) {
-    report_line(console, {"Error opening the file ", source_name});
-    report_failure(console, "opening", source_name, "the name is empty");
+    refuse_source(console, source_name, "the name is empty");
     return Outcome::kRefused;
   }
   if (dest_name.empty()) {
-    report_line(console, {"Error creating output file ", dest_name});
-    report_failure(console, "creating", dest_name, "the name is empty");
+    refuse_destination(console, dest_name, "the name is empty");
     return Outcome::kRefused;
   }
   ConversionState state(console, clock);
   state.source_name = source_name;
   std::string reason;
   if (!open_source(state.source_file, source_name, reason)) {
-    report_line(console, {"Error opening the file ", source_name});
-    report_failure(console, "opening", source_name, reason);
+    refuse_source(console, source_name, reason);
     return Outcome::kRefused;
   }
   std::string temp_path;
   if (!platform::create_temporary_beside(dest_name, state.dest_file.handle, temp_path, reason)) {
-    report_line(console, {"Error creating output file ", dest_name});
-    report_failure(console, "creating", dest_name, reason);
+    refuse_destination(console, dest_name, reason);
     close_quietly(state.source_file);
     return Outcome::kRefused;
   }
