@@ -259,11 +259,9 @@ void take_picture(Preparation& p, AVFrame& frame) {
 void take_sound(Preparation& p, const AVFrame& frame) {
   const std::int64_t pts = frame.best_effort_timestamp;
   // A frame without a time continues the sound before it.
-  const std::int64_t position =
-      pts == AV_NOPTS_VALUE
-          ? p.sound.next +
-                (p.sound.resampler ? swr_get_delay(p.sound.resampler.get(), AUDIO_RATE) : 0)
-          : av_rescale_q(pts, p.input.sound->time_base, kSampleTime);
+  const std::int64_t position = pts == AV_NOPTS_VALUE
+                                    ? continuing_position(p.sound)
+                                    : av_rescale_q(pts, p.input.sound->time_base, kSampleTime);
   const SoundTimeline& timeline = p.sound.timeline;
   if (timeline.origin && position - *timeline.origin >= timeline.limit) {
     p.sound_done = true;

@@ -131,8 +131,7 @@ void add_sound(SoundTrack& track, const AVFrame& frame, std::int64_t position) {
   if (frame.nb_samples <= 0 || frame.sample_rate <= 0) return;
   bool restart = !same_format(track, frame);
   if (!restart) {
-    // Where this frame's first sample would come out if the sound just went on.
-    const std::int64_t continuing = track.next + swr_get_delay(track.resampler.get(), AUDIO_RATE);
+    const std::int64_t continuing = continuing_position(track);
     restart = position > continuing + kSlack || position < continuing - kSlack;
   }
   if (restart) {
@@ -140,6 +139,10 @@ void add_sound(SoundTrack& track, const AVFrame& frame, std::int64_t position) {
     track.next = position;
   }
   convert(track, const_cast<const std::uint8_t**>(frame.extended_data), frame.nb_samples);
+}
+
+std::int64_t continuing_position(const SoundTrack& track) {
+  return track.next + (track.resampler ? swr_get_delay(track.resampler.get(), AUDIO_RATE) : 0);
 }
 
 void finish_sound(SoundTrack& track) {

@@ -73,6 +73,10 @@ struct SoundTrack {
 // has another format restarts the resampler there.
 void add_sound(SoundTrack& track, const AVFrame& frame, std::int64_t position);
 
+// Where the first sample of a frame belongs that goes on from the sound so far: behind what the
+// resampler gave and what it still holds.
+std::int64_t continuing_position(const SoundTrack& track);
+
 // Hands on what the resampler still holds.
 void finish_sound(SoundTrack& track);
 
