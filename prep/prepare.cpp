@@ -209,14 +209,19 @@ void encode_filtered_pictures(Preparation& p) {
   }
 }
 
-// The movie's next samples, to the parts, through the encoding thread while it runs.
+// The movie's next samples, to the parts.
+void store_sound(Preparation& p, const std::uint8_t* samples, std::size_t n) {
+  add_samples(p.parts, p.samples, samples, n);
+  p.samples += static_cast<std::int64_t>(n);
+}
+
+// The same, through the encoding thread while it runs.
 void deliver_sound(Preparation& p, const std::uint8_t* samples, std::size_t n) {
   if (encoding_thread_running(p.encoding)) {
     send_sound(p.encoding, samples, n);
-    return;
+  } else {
+    store_sound(p, samples, n);
   }
-  add_samples(p.parts, p.samples, samples, n);
-  p.samples += static_cast<std::int64_t>(n);
 }
 
 // The first picture of the movie sets t0, the sound's origin and the picture filter.
@@ -461,8 +466,7 @@ ExitStatus run_reelprep(const std::vector<std::string>& arguments, Console& cons
     p.encoder = make_jpeg_encoder(options.output);
     p.encoding.picture = [&p](AVFrame& frame) { encode_picture(p, frame); };
     p.encoding.sound = [&p](const std::uint8_t* samples, std::size_t n) {
-      add_samples(p.parts, p.samples, samples, n);
-      p.samples += static_cast<std::int64_t>(n);
+      store_sound(p, samples, n);
     };
     start_encoding_thread(p.encoding);
     read_input(p);
