@@ -60,12 +60,15 @@ struct PrepError : std::runtime_error {
   ExitStatus status;
 };
 
+// The line a failure ends the run with: "Error: <doing> '<file>' failed: <reason>".
+std::string failure_line(const std::string& doing, const std::string& file,
+                         const std::string& reason);
+
 // FFmpeg's words for an error code (av_strerror).
 std::string av_error_text(int code);
 
 // Returns `result` when it is not negative. Otherwise throws: std::bad_alloc for
-// AVERROR(ENOMEM), else a PrepError with `status` and the line
-// "Error: <doing> '<file>' failed: <FFmpeg's reason>".
+// AVERROR(ENOMEM), else a PrepError with `status` and the failure line with FFmpeg's reason.
 int check(int result, ExitStatus status, const char* doing, const std::string& file);
 
 // FFmpeg's own log goes nowhere: reelprep prints one line per failure itself. The last message

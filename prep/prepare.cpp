@@ -324,10 +324,10 @@ void read_input(Preparation& p) {
 // The last pictures and sound: the last movie ends with its last whole second.
 void finish_movies(Preparation& p) {
   if (p.t0 == AV_NOPTS_VALUE) {
-    throw PrepError(
-        ExitStatus::kRefused,
-        with_detail("Error: reading '" + p.input.name + "' failed: no picture could be decoded" +
-                    (p.options.start_us > 0 ? " at or after the start given" : "")));
+    std::string reason = "no picture could be decoded";
+    if (p.options.start_us > 0) reason += " at or after the start given";
+    throw PrepError(ExitStatus::kRefused,
+                    with_detail(failure_line("reading", p.input.name, reason)));
   }
   // The last picture lasts until the end of its time, at least one camera frame long.
   const std::int64_t one_frame = av_rescale_q(1, kPictureTime, p.input.video->time_base);
@@ -387,7 +387,7 @@ void convert_part(Preparation& p, Part& part, platform::ClockFunction clock) {
   if (told) throw PrepError(status, "");
   while (!said.empty() && (said.back() == '\n' || said.back() == '.')) said.pop_back();
   const std::string last = said.substr(said.find_last_of("\r\n") + 1);
-  throw PrepError(status, "Error: writing '" + part.name + "' failed: " + last);
+  throw PrepError(status, failure_line("writing", part.name, last));
 }
 
 // One line for each movie made.
@@ -478,10 +478,9 @@ ExitStatus run_reelprep(const std::vector<std::string>& arguments, Console& cons
     status = failure.status;
     error = failure.what();
   } catch (const platform::FileError& failure) {
-    error =
-        "Error: " + failure.operation + " '" + failure.file_name + "' failed: " + failure.reason;
+    error = failure_line(failure.operation, failure.file_name, failure.reason);
   } catch (const std::bad_alloc&) {
-    error = "Error: preparing '" + options.input + "' failed: out of memory";
+    error = failure_line("preparing", options.input, "out of memory");
   }
   // The movies completed before the failure stay, and are named.
   platform::set_interruption_note("");

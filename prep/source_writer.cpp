@@ -52,8 +52,7 @@ void open_source_writer(SourceWriter& writer, const std::string& output_name) {
   std::string reason;
   if (!platform::create_temporary_beside(output_name, writer.file.handle, writer.temp_path,
                                          reason)) {
-    throw PrepError(ExitStatus::kRefused,
-                    "Error: creating '" + output_name + "' failed: " + reason);
+    throw PrepError(ExitStatus::kRefused, failure_line("creating", output_name, reason));
   }
   writer.avio = make_writing_context(writer.file);
   AVFormatContext* format = nullptr;
