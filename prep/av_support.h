@@ -1,4 +1,5 @@
-// FFmpeg's objects owned by C++, and the one way a run of reelprep ends early.
+// FFmpeg's objects owned by C++, the time bases reelprep counts in, and the one way a run of
+// reelprep ends early.
 //
 // Each FFmpeg object lives in a std::unique_ptr with its own freeing function, so every way out
 // of a function frees what it made. A failure that ends the run is a PrepError carrying the line
@@ -17,8 +18,14 @@ extern "C" {
 #include <string>
 
 #include "cli/front_end.h"
+#include "convert/camera_layout.h"
 
 namespace reelfix::prep {
+
+// Microseconds (FFmpeg's AV_TIME_BASE), the camera's pictures and its sound samples.
+inline constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
+inline constexpr AVRational kPictureTime{1, static_cast<int>(FRAMES_PER_SECOND)};
+inline constexpr AVRational kSampleTime{1, static_cast<int>(AUDIO_RATE)};
 
 struct InputCloser {
   void operator()(AVFormatContext* context) const { avformat_close_input(&context); }

@@ -24,10 +24,6 @@
 namespace reelfix::prep {
 namespace {
 
-const AVRational kMicroseconds{1, AV_TIME_BASE};
-const AVRational kPictureTime{1, static_cast<int>(FRAMES_PER_SECOND)};
-const AVRational kSampleTime{1, static_cast<int>(AUDIO_RATE)};
-
 // How much of the input, from its first picture on, the movies take: --length, and with
 // --first-part-only never more than the camera plays. The one place where the camera's limit
 // cuts the input; without it a longer input becomes several movies (prep/parts.h).

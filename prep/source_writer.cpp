@@ -9,9 +9,6 @@
 namespace reelfix::prep {
 namespace {
 
-const AVRational kPictureTime{1, static_cast<int>(FRAMES_PER_SECOND)};
-const AVRational kSampleTime{1, static_cast<int>(AUDIO_RATE)};
-
 // A failed FFmpeg call: the file's own failure when the system refused a write, else FFmpeg's.
 void check_writing(const SourceWriter& writer, int result, const char* doing) {
   if (result >= 0) return;
