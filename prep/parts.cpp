@@ -23,13 +23,10 @@ std::string count_on(const std::string& digits, int add) {
 }
 
 void write_silence(Part& part, std::int64_t n) {
-  static const std::vector<std::uint8_t> kSecondOfSilence(AUDIO_RATE, kSilence);
-  while (n > 0) {
-    const std::int64_t run = std::min<std::int64_t>(n, AUDIO_RATE);
-    write_sound(part.writer, kSecondOfSilence.data(), static_cast<std::size_t>(run));
-    part.samples += run;
-    n -= run;
-  }
+  hand_on_silence(n, [&part](const std::uint8_t* samples, std::size_t run) {
+    write_sound(part.writer, samples, run);
+    part.samples += static_cast<std::int64_t>(run);
+  });
 }
 
 // Closes the part's source with its sound completed to its pictures' length, converts it and
