@@ -42,13 +42,13 @@ struct ArmedPath {
 ArmedPath g_temp_paths[4];
 std::atomic<bool> g_handler_installed{false};
 
-// The temporary files are open with FILE_SHARE_DELETE, so they can be deleted here while the
-// main thread still writes them: they go when the process ends and its handles close. FALSE
-// passes the event on to the default handler, which ends the process.
 // The text a break leaves on standard error, in place before its length counts.
 char g_interruption_note[8192];
 std::atomic<std::size_t> g_interruption_note_size{0};
 
+// The temporary files are open with FILE_SHARE_DELETE, so they can be deleted here while the
+// main thread still writes them: they go when the process ends and its handles close. FALSE
+// passes the event on to the default handler, which ends the process.
 BOOL WINAPI remove_temporary_on_break(DWORD /*event*/) {
   for (ArmedPath& slot : g_temp_paths) {
     if (slot.armed.exchange(false)) DeleteFileW(slot.path);
