@@ -36,7 +36,7 @@ OVERLAPPED at_offset(std::uint64_t offset) {
 // source reelprep writes for it beside that. Fixed buffers, so that the handler, which the
 // system calls on a thread of its own, touches nothing that is freed or moved.
 struct ArmedPath {
-  wchar_t path[32768];
+  wchar_t path[32768] = {};  // zero-initialised: constant, so no start-up code touches it
   std::atomic<bool> armed{false};
 };
 ArmedPath g_temp_paths[4];

@@ -42,6 +42,11 @@ PacketPtr make_packet() {
 PrepError::PrepError(ExitStatus exit_status, const std::string& line)
     : std::runtime_error(line), status(exit_status) {}
 
+std::string failure_line(const std::string& doing, const std::string& file,
+                         const std::string& reason) {
+  return "Error: " + doing + " '" + file + "' failed: " + reason;
+}
+
 std::string av_error_text(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   if (av_strerror(code, text, sizeof text) < 0) return "error " + std::to_string(code);
@@ -51,8 +56,7 @@ std::string av_error_text(int code) {
 int check(int result, ExitStatus status, const char* doing, const std::string& file) {
   if (result >= 0) return result;
   if (result == AVERROR(ENOMEM)) throw std::bad_alloc();
-  throw PrepError(
-      status, std::string("Error: ") + doing + " '" + file + "' failed: " + av_error_text(result));
+  throw PrepError(status, failure_line(doing, file, av_error_text(result)));
 }
 
 void silence_ffmpeg_log() { av_log_set_callback(keep_error_message); }

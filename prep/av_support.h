@@ -1,4 +1,5 @@
-// FFmpeg's objects owned by C++, and the one way a run of reelprep ends early.
+// FFmpeg's objects owned by C++, the time bases reelprep counts in, and the one way a run of
+// reelprep ends early.
 //
 // Each FFmpeg object lives in a std::unique_ptr with its own freeing function, so every way out
 // of a function frees what it made. A failure that ends the run is a PrepError carrying the line
@@ -17,8 +18,14 @@ extern "C" {
 #include <string>
 
 #include "cli/front_end.h"
+#include "convert/camera_layout.h"
 
 namespace reelfix::prep {
+
+// Microseconds (FFmpeg's AV_TIME_BASE), the camera's pictures and its sound samples.
+inline constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
+inline constexpr AVRational kPictureTime{1, static_cast<int>(FRAMES_PER_SECOND)};
+inline constexpr AVRational kSampleTime{1, static_cast<int>(AUDIO_RATE)};
 
 struct InputCloser {
   void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
@@ -60,12 +67,15 @@ struct PrepError : std::runtime_error {
   ExitStatus status;
 };
 
+// The line a failure ends the run with: "Error: <doing> '<file>' failed: <reason>".
+std::string failure_line(const std::string& doing, const std::string& file,
+                         const std::string& reason);
+
 // FFmpeg's words for an error code (av_strerror).
 std::string av_error_text(int code);
 
 // Returns `result` when it is not negative. Otherwise throws: std::bad_alloc for
-// AVERROR(ENOMEM), else a PrepError with `status` and the line
-// "Error: <doing> '<file>' failed: <FFmpeg's reason>".
+// AVERROR(ENOMEM), else a PrepError with `status` and the failure line with FFmpeg's reason.
 int check(int result, ExitStatus status, const char* doing, const std::string& file);
 
 // FFmpeg's own log goes nowhere: reelprep prints one line per failure itself. The last message

@@ -14,8 +14,8 @@ void check_reading(const Input& input, int result) {
   if (result >= 0) return;
   rethrow_failure(input.file);
   if (result == AVERROR(ENOMEM)) throw std::bad_alloc();
-  throw PrepError(ExitStatus::kRefused, with_detail("Error: reading '" + input.name +
-                                                    "' failed: " + av_error_text(result)));
+  throw PrepError(ExitStatus::kRefused,
+                  with_detail(failure_line("reading", input.name, av_error_text(result))));
 }
 
 namespace {
@@ -44,7 +44,7 @@ void open_input(Input& in, const std::string& name) {
   in.name = name;
   std::string reason;
   if (!platform::open_for_reading(in.file.handle, in.name, reason)) {
-    throw PrepError(ExitStatus::kRefused, "Error: opening '" + in.name + "' failed: " + reason);
+    throw PrepError(ExitStatus::kRefused, failure_line("opening", in.name, reason));
   }
   in.avio = make_reading_context(in.file);
   AVFormatContext* format = avformat_alloc_context();
@@ -62,9 +62,9 @@ void open_input(Input& in, const std::string& name) {
   in.video = format->streams[video];
   const AVCodec* video_codec = avcodec_find_decoder(in.video->codecpar->codec_id);
   if (video_codec == nullptr) {
-    throw PrepError(ExitStatus::kRefused, "Error: reading '" + in.name +
-                                              "' failed: FFmpeg has no decoder for its video (" +
-                                              codec_name(*in.video) + ")");
+    const std::string reason =
+        "FFmpeg has no decoder for its video (" + codec_name(*in.video) + ")";
+    throw PrepError(ExitStatus::kRefused, failure_line("reading", in.name, reason));
   }
   in.video_decoder = open_decoder(in, *in.video, *video_codec, true);
 

@@ -80,8 +80,8 @@ JpegEncoder make_jpeg_encoder(const std::string& output_name) {
   c.pix_fmt = AV_PIX_FMT_YUVJ420P;
   c.color_range = AVCOL_RANGE_JPEG;
   c.sample_aspect_ratio = AVRational{1, 1};
-  c.time_base = AVRational{1, static_cast<int>(FRAMES_PER_SECOND)};
-  c.framerate = AVRational{static_cast<int>(FRAMES_PER_SECOND), 1};
+  c.time_base = kPictureTime;
+  c.framerate = av_inv_q(kPictureTime);
   // The quantiser comes with each frame; no encoder signature in the frames.
   c.flags |= AV_CODEC_FLAG_QSCALE | AV_CODEC_FLAG_BITEXACT;
   c.qmin = kFinestQuantiser;

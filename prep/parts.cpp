@@ -22,14 +22,11 @@ std::string count_on(const std::string& digits, int add) {
   return carry > 0 ? std::to_string(carry) + result : result;
 }
 
-void write_silence(Part& part, std::int64_t n) {
-  static const std::vector<std::uint8_t> kSecondOfSilence(AUDIO_RATE, kSilence);
-  while (n > 0) {
-    const std::int64_t run = std::min<std::int64_t>(n, AUDIO_RATE);
-    write_sound(part.writer, kSecondOfSilence.data(), static_cast<std::size_t>(run));
-    part.samples += run;
-    n -= run;
-  }
+// Silence after the source's sound, up to its pictures' length.
+void complete_sound(SourceWriter& source) {
+  hand_on_silence(
+      source.frames / FRAMES_PER_SECOND * AUDIO_RATE - source.samples,
+      [&source](const std::uint8_t* samples, std::size_t n) { write_sound(source, samples, n); });
 }
 
 // Closes the part's source with its sound completed to its pictures' length, converts it and
@@ -48,7 +45,7 @@ void finish_front(Parts& parts) {
                       "Error: '" + part.name + "' exists; give -y to replace it.");
     }
   }
-  write_silence(part, part.frames / FRAMES_PER_SECOND * AUDIO_RATE - part.samples);
+  complete_sound(part.writer);
   close_source_writer(part.writer);
   parts.convert(part);
   parts.open.pop_front();
@@ -56,8 +53,8 @@ void finish_front(Parts& parts) {
 }
 
 void finish_complete_parts(Parts& parts) {
-  while (!parts.open.empty() && parts.open.front()->frames == kPartFrames &&
-         parts.open.front()->samples == kPartSamples) {
+  while (!parts.open.empty() && parts.open.front()->writer.frames == kPartFrames &&
+         parts.open.front()->writer.samples == kPartSamples) {
     finish_front(parts);
   }
 }
@@ -116,7 +113,6 @@ void add_picture(Parts& parts, std::int64_t index, AVPacket& jpeg) {
   }
   Part& part = part_numbered(parts, number);
   write_picture(part.writer, jpeg);
-  ++part.frames;
   finish_complete_parts(parts);
 }
 
@@ -129,7 +125,6 @@ void add_samples(Parts& parts, std::int64_t index, const std::uint8_t* samples, 
     if (number >= first_open && number <= parts.picture_part + 1) {
       Part& part = part_numbered(parts, number);
       write_sound(part.writer, samples, run);
-      part.samples += static_cast<std::int64_t>(run);
     }
     index += static_cast<std::int64_t>(run);
     samples += run;

@@ -43,9 +43,7 @@ int part_count(std::int64_t length_us);
 struct Part {
   int number = 0;  // from 1
   std::string name;
-  SourceWriter writer;
-  std::int64_t frames = 0;   // pictures written
-  std::int64_t samples = 0;  // sound samples written
+  SourceWriter writer;  // its frames and samples are what the part holds so far
 };
 
 struct Parts {

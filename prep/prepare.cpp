@@ -24,10 +24,6 @@
 namespace reelfix::prep {
 namespace {
 
-const AVRational kMicroseconds{1, AV_TIME_BASE};
-const AVRational kPictureTime{1, static_cast<int>(FRAMES_PER_SECOND)};
-const AVRational kSampleTime{1, static_cast<int>(AUDIO_RATE)};
-
 // How much of the input, from its first picture on, the movies take: --length, and with
 // --first-part-only never more than the camera plays. The one place where the camera's limit
 // cuts the input; without it a longer input becomes several movies (prep/parts.h).
@@ -209,14 +205,19 @@ void encode_filtered_pictures(Preparation& p) {
   }
 }
 
-// The movie's next samples, to the parts, through the encoding thread while it runs.
+// The movie's next samples, to the parts.
+void store_sound(Preparation& p, const std::uint8_t* samples, std::size_t n) {
+  add_samples(p.parts, p.samples, samples, n);
+  p.samples += static_cast<std::int64_t>(n);
+}
+
+// The same, through the encoding thread while it runs.
 void deliver_sound(Preparation& p, const std::uint8_t* samples, std::size_t n) {
   if (encoding_thread_running(p.encoding)) {
     send_sound(p.encoding, samples, n);
-    return;
+  } else {
+    store_sound(p, samples, n);
   }
-  add_samples(p.parts, p.samples, samples, n);
-  p.samples += static_cast<std::int64_t>(n);
 }
 
 // The first picture of the movie sets t0, the sound's origin and the picture filter.
@@ -259,11 +260,9 @@ void take_picture(Preparation& p, AVFrame& frame) {
 void take_sound(Preparation& p, const AVFrame& frame) {
   const std::int64_t pts = frame.best_effort_timestamp;
   // A frame without a time continues the sound before it.
-  const std::int64_t position =
-      pts == AV_NOPTS_VALUE
-          ? p.sound.next +
-                (p.sound.resampler ? swr_get_delay(p.sound.resampler.get(), AUDIO_RATE) : 0)
-          : av_rescale_q(pts, p.input.sound->time_base, kSampleTime);
+  const std::int64_t position = pts == AV_NOPTS_VALUE
+                                    ? continuing_position(p.sound)
+                                    : av_rescale_q(pts, p.input.sound->time_base, kSampleTime);
   const SoundTimeline& timeline = p.sound.timeline;
   if (timeline.origin && position - *timeline.origin >= timeline.limit) {
     p.sound_done = true;
@@ -321,10 +320,10 @@ void read_input(Preparation& p) {
 // The last pictures and sound: the last movie ends with its last whole second.
 void finish_movies(Preparation& p) {
   if (p.t0 == AV_NOPTS_VALUE) {
-    throw PrepError(
-        ExitStatus::kRefused,
-        with_detail("Error: reading '" + p.input.name + "' failed: no picture could be decoded" +
-                    (p.options.start_us > 0 ? " at or after the start given" : "")));
+    std::string reason = "no picture could be decoded";
+    if (p.options.start_us > 0) reason += " at or after the start given";
+    throw PrepError(ExitStatus::kRefused,
+                    with_detail(failure_line("reading", p.input.name, reason)));
   }
   // The last picture lasts until the end of its time, at least one camera frame long.
   const std::int64_t one_frame = av_rescale_q(1, kPictureTime, p.input.video->time_base);
@@ -384,7 +383,7 @@ void convert_part(Preparation& p, Part& part, platform::ClockFunction clock) {
   if (told) throw PrepError(status, "");
   while (!said.empty() && (said.back() == '\n' || said.back() == '.')) said.pop_back();
   const std::string last = said.substr(said.find_last_of("\r\n") + 1);
-  throw PrepError(status, "Error: writing '" + part.name + "' failed: " + last);
+  throw PrepError(status, failure_line("writing", part.name, last));
 }
 
 // One line for each movie made.
@@ -463,8 +462,7 @@ ExitStatus run_reelprep(const std::vector<std::string>& arguments, Console& cons
     p.encoder = make_jpeg_encoder(options.output);
     p.encoding.picture = [&p](AVFrame& frame) { encode_picture(p, frame); };
     p.encoding.sound = [&p](const std::uint8_t* samples, std::size_t n) {
-      add_samples(p.parts, p.samples, samples, n);
-      p.samples += static_cast<std::int64_t>(n);
+      store_sound(p, samples, n);
     };
     start_encoding_thread(p.encoding);
     read_input(p);
@@ -476,10 +474,9 @@ ExitStatus run_reelprep(const std::vector<std::string>& arguments, Console& cons
     status = failure.status;
     error = failure.what();
   } catch (const platform::FileError& failure) {
-    error =
-        "Error: " + failure.operation + " '" + failure.file_name + "' failed: " + failure.reason;
+    error = failure_line(failure.operation, failure.file_name, failure.reason);
   } catch (const std::bad_alloc&) {
-    error = "Error: preparing '" + options.input + "' failed: out of memory";
+    error = failure_line("preparing", options.input, "out of memory");
   }
   // The movies completed before the failure stay, and are named.
   platform::set_interruption_note("");

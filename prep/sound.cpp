@@ -14,14 +14,12 @@ namespace {
 // does not. 10 ms, a seventh of a picture's time.
 constexpr std::int64_t kSlack = AUDIO_RATE / 100;
 
-void hand_on_silence(SoundTimeline& timeline, std::int64_t n) {
-  static const std::vector<std::uint8_t> kSecondOfSilence(AUDIO_RATE, kSilence);
-  while (n > 0) {
-    const std::int64_t part = std::min<std::int64_t>(n, AUDIO_RATE);
-    timeline.sink(kSecondOfSilence.data(), static_cast<std::size_t>(part));
-    timeline.written += part;
-    n -= part;
-  }
+// n samples of silence on the timeline.
+void pad_with_silence(SoundTimeline& timeline, std::int64_t n) {
+  hand_on_silence(n, [&timeline](const std::uint8_t* samples, std::size_t run) {
+    timeline.sink(samples, run);
+    timeline.written += static_cast<std::int64_t>(run);
+  });
 }
 
 // Keeps samples that came before the origin, as one run without gaps or overlaps.
@@ -52,6 +50,16 @@ void hold(SoundTimeline& timeline, std::int64_t position, const std::uint8_t* sa
 
 }  // namespace
 
+void hand_on_silence(std::int64_t n,
+                     const std::function<void(const std::uint8_t*, std::size_t)>& sink) {
+  static const std::vector<std::uint8_t> kSecondOfSilence(AUDIO_RATE, kSilence);
+  while (n > 0) {
+    const std::int64_t run = std::min<std::int64_t>(n, AUDIO_RATE);
+    sink(kSecondOfSilence.data(), static_cast<std::size_t>(run));
+    n -= run;
+  }
+}
+
 void place_samples(SoundTimeline& timeline, std::int64_t position, const std::uint8_t* samples,
                    std::size_t n) {
   if (n == 0) return;
@@ -67,7 +75,7 @@ void place_samples(SoundTimeline& timeline, std::int64_t position, const std::ui
     at = timeline.written;
   }
   if (n == 0 || at >= timeline.limit) return;
-  hand_on_silence(timeline, at - timeline.written);
+  pad_with_silence(timeline, at - timeline.written);
   const auto room = static_cast<std::size_t>(std::min<std::int64_t>(n, timeline.limit - at));
   timeline.sink(samples, room);
   timeline.written += static_cast<std::int64_t>(room);
@@ -81,7 +89,7 @@ void set_origin(SoundTimeline& timeline, std::int64_t origin) {
 }
 
 void fill_with_silence(SoundTimeline& timeline, std::int64_t samples) {
-  hand_on_silence(timeline, std::min(samples, timeline.limit) - timeline.written);
+  pad_with_silence(timeline, std::min(samples, timeline.limit) - timeline.written);
 }
 
 namespace {
@@ -131,8 +139,7 @@ void add_sound(SoundTrack& track, const AVFrame& frame, std::int64_t position) {
   if (frame.nb_samples <= 0 || frame.sample_rate <= 0) return;
   bool restart = !same_format(track, frame);
   if (!restart) {
-    // Where this frame's first sample would come out if the sound just went on.
-    const std::int64_t continuing = track.next + swr_get_delay(track.resampler.get(), AUDIO_RATE);
+    const std::int64_t continuing = continuing_position(track);
     restart = position > continuing + kSlack || position < continuing - kSlack;
   }
   if (restart) {
@@ -140,6 +147,10 @@ void add_sound(SoundTrack& track, const AVFrame& frame, std::int64_t position) {
     track.next = position;
   }
   convert(track, const_cast<const std::uint8_t**>(frame.extended_data), frame.nb_samples);
+}
+
+std::int64_t continuing_position(const SoundTrack& track) {
+  return track.next + (track.resampler ? swr_get_delay(track.resampler.get(), AUDIO_RATE) : 0);
 }
 
 void finish_sound(SoundTrack& track) {

@@ -24,6 +24,10 @@ inline constexpr std::uint8_t kSilence = 0x80;
 
 inline constexpr std::int64_t kMaxPendingSamples = std::int64_t{MAX_SECONDS} * AUDIO_RATE;
 
+// Hands n samples of silence to `sink`, at most a second at a time; nothing when n <= 0.
+void hand_on_silence(std::int64_t n,
+                     const std::function<void(const std::uint8_t*, std::size_t)>& sink);
+
 // Places runs of samples, each with its position, on the movie's clock and hands the movie's
 // samples on in order, from sample 0 without a gap.
 struct SoundTimeline {
@@ -72,6 +76,10 @@ struct SoundTrack {
 // few milliseconds away from where the sound so far ends (a gap, an overlap, a jump) or that
 // has another format restarts the resampler there.
 void add_sound(SoundTrack& track, const AVFrame& frame, std::int64_t position);
+
+// Where the first sample of a frame belongs that goes on from the sound so far: behind what the
+// resampler gave and what it still holds.
+std::int64_t continuing_position(const SoundTrack& track);
 
 // Hands on what the resampler still holds.
 void finish_sound(SoundTrack& track);

@@ -9,9 +9,6 @@
 namespace reelfix::prep {
 namespace {
 
-const AVRational kPictureTime{1, static_cast<int>(FRAMES_PER_SECOND)};
-const AVRational kSampleTime{1, static_cast<int>(AUDIO_RATE)};
-
 // A failed FFmpeg call: the file's own failure when the system refused a write, else FFmpeg's.
 void check_writing(const SourceWriter& writer, int result, const char* doing) {
   if (result >= 0) return;
@@ -52,8 +49,7 @@ void open_source_writer(SourceWriter& writer, const std::string& output_name) {
   std::string reason;
   if (!platform::create_temporary_beside(output_name, writer.file.handle, writer.temp_path,
                                          reason)) {
-    throw PrepError(ExitStatus::kRefused,
-                    "Error: creating '" + output_name + "' failed: " + reason);
+    throw PrepError(ExitStatus::kRefused, failure_line("creating", output_name, reason));
   }
   writer.avio = make_writing_context(writer.file);
   AVFormatContext* format = nullptr;

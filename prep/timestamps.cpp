@@ -5,8 +5,6 @@
 namespace reelfix::prep {
 namespace {
 
-const AVRational kMicroseconds{1, AV_TIME_BASE};
-
 // A jump further than this, either way, is a new start of the clock. FFmpeg's command line's
 // -dts_delta_threshold.
 constexpr std::int64_t kJumpUs = 10 * std::int64_t{AV_TIME_BASE};

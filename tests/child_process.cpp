@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 namespace reelfix::testing {
 namespace {
@@ -74,6 +76,13 @@ bool has_ended(const Child& child) {
   siginfo_t info{};
   return waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
          info.si_pid != 0;
+}
+
+void wait_until(const Child& child, const std::function<bool()>& ready, unsigned seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!ready() && !has_ended(child) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 ChildEnd finish(Child& child) {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +57,10 @@ inline Child start_reelfix(const std::vector<std::string>& arguments,
 
 // True once the child has ended; it is not yet reaped, finish still reports how.
 bool has_ended(const Child& child);
+
+// Waits until `ready` holds, the child has ended, or `seconds` have passed, looking every
+// millisecond. The caller checks afterwards what it waited for.
+void wait_until(const Child& child, const std::function<bool()>& ready, unsigned seconds);
 
 // Reads both streams to their end, waits for the child and closes the pipes.
 ChildEnd finish(Child& child);

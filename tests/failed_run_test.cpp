@@ -94,11 +94,8 @@ Bytes source_that_gets_stuck() {
 // Waits until more than the header texts (about 500 bytes) stand in the child's pipe: the
 // movie is being written and is stuck. Even a pipe of one page holds that much.
 void wait_until_stuck(const testing::Child& child) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (pending_bytes(child.output) <= 2048 && !testing::has_ended(child) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  testing::wait_until(
+      child, [&child] { return pending_bytes(child.output) > 2048; }, 20);
   EXPECT_GT(pending_bytes(child.output), 2048);
 }
 

@@ -1,16 +1,8 @@
 #include "tests/ffmpeg_tools.h"
 
-#include <fstream>
 #include <sstream>
 
 namespace reelfix::testing {
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(file_path(path), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 int shell(const std::string& command, const TempDir& dir, std::string* output, std::string* error) {
   const std::string out = dir.path("cmd.out");

@@ -14,9 +14,6 @@
 
 namespace reelfix::testing {
 
-// The whole content of a file as text; empty when it cannot be read.
-std::string read_text(const std::string& path);
-
 // Runs a shell command with both streams kept in files of `dir`; its raw status.
 int shell(const std::string& command, const TempDir& dir, std::string* output = nullptr,
           std::string* error = nullptr);

@@ -70,7 +70,7 @@ struct PartsRun {
     parts.first_name = dir.path("CLIP0001.AVI");
     parts.planned = 3;
     parts.convert = [this](Part& part) {
-      converted.push_back({part.number, part.frames, part.samples});
+      converted.push_back({part.number, part.writer.frames, part.writer.samples});
     };
     EXPECT_GE(av_new_packet(picture.get(), 16), 0);
   }

@@ -749,11 +749,8 @@ TEST(PrepProgram, AnInterruptionLeavesNoTemporaryFile) {
     testing::write_file(movie, old);
     testing::Child child = testing::start_program(REELPREP_EXECUTABLE, {"-y", input, movie});
     // The intermediate source appears beside the output once the input is open.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (dir.names().size() < 2 && !testing::has_ended(child) &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    testing::wait_until(
+        child, [&dir] { return dir.names().size() >= 2; }, 20);
     EXPECT_EQ(dir.names().size(), 2u) << "no temporary file beside the output";
     kill(child.pid, signal_number);
     testing::ChildEnd end = testing::finish(child);
@@ -774,11 +771,8 @@ TEST(PrepProgram, AnInterruptionKeepsTheCompletedPartsAndNamesThem) {
   const std::string first = dir.path("CLIP0001.AVI");
   testing::Child child = testing::start_program(REELPREP_EXECUTABLE, {input, first});
   // Interrupted once the first part is in place, while the second is being made.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!std::filesystem::exists(testing::file_path(first)) && !testing::has_ended(child) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  testing::wait_until(
+      child, [&first] { return std::filesystem::exists(testing::file_path(first)); }, 60);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   kill(child.pid, SIGINT);
   testing::ChildEnd end = testing::finish(child);

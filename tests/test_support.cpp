@@ -132,14 +132,14 @@ std::string quote(const std::string& argument) {
 #endif
 }
 
-std::string slurp(const std::string& path) {
+}  // namespace
+
+std::string read_text(const std::string& path) {
   std::ifstream in(file_path(path), std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
-
-}  // namespace
 
 ProgramRun run_reelfix(const std::vector<std::string>& arguments, const std::string& workdir) {
   return run_program(REELFIX_EXECUTABLE, arguments, workdir);
@@ -174,8 +174,8 @@ ProgramRun run_program(const std::string& executable, const std::vector<std::str
 #else
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
-  run.output = slurp(streams.path("out.txt"));
-  run.error = slurp(streams.path("err.txt"));
+  run.output = read_text(streams.path("out.txt"));
+  run.error = read_text(streams.path("err.txt"));
   return run;
 }
 

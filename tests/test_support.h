@@ -64,6 +64,9 @@ Bytes chunk_payload(const Bytes& dest, std::size_t i);
 // destination that depends on the clock, which the reelfix program reads for real.
 Bytes without_date(Bytes bytes);
 
+// The whole content of a file as text; empty when it cannot be read.
+std::string read_text(const std::string& path);
+
 // Runs a program with the arguments; the status and both streams. `workdir`, when given, is its
 // current directory.
 struct ProgramRun {
