@@ -260,17 +260,23 @@ bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = temporary_name_beside(dest_name);
+    // Armed before the file exists: an interruption right after its creation must not leave
+    // it behind. Should the name be taken after all, it is disarmed at once; an interruption in
+    // between would remove a file of that random name, a far smaller chance than the one this
+    // closes.
+    arm_interrupt_cleanup(candidate);
     int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
-      if (errno == EEXIST || errno == EINTR) continue;
-      reason = reason_of(errno);
+      const int error = errno;
+      disarm_interrupt_cleanup(candidate);
+      if (error == EEXIST || error == EINTR) continue;
+      reason = reason_of(error);
       return false;
     }
     if (mode != 0666) fchmod(fd, mode);
     file.native = fd;
     file.name = dest_name;
     temp_path = candidate;
-    arm_interrupt_cleanup(temp_path);
     return true;
   }
   reason = reason_of(EEXIST);

@@ -261,12 +261,16 @@ bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = temporary_name_beside(dest_name);
     std::wstring wide_candidate = to_utf16(candidate);
+    // Armed before the file exists, as on POSIX: a break right after its creation must not
+    // leave it behind; disarmed at once when the file cannot be made.
+    arm_interrupt_cleanup(wide_candidate);
     // Others may read the file meanwhile (and delete it: see remove_temporary_on_break).
     HANDLE handle =
         CreateFileW(wide_candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
+      disarm_interrupt_cleanup(candidate);
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
       reason = system_message(error);
       return false;
@@ -274,7 +278,6 @@ bool create_temporary_beside(const std::string& dest_name, FileHandle& file,
     file.native = reinterpret_cast<std::intptr_t>(handle);
     file.name = dest_name;
     temp_path = candidate;
-    arm_interrupt_cleanup(wide_candidate);
     return true;
   }
   reason = system_message(ERROR_FILE_EXISTS);
